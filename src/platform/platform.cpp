@@ -1,0 +1,119 @@
+#include "platform/platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+namespace {
+
+Overrides g_overrides;
+
+QString dataRoot()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/tessaro/service");
+}
+
+} // namespace
+
+QString credentialStorePath()
+{
+    if (!g_overrides.credentialStorePath.isEmpty())
+        return g_overrides.credentialStorePath;
+#ifdef Q_OS_WIN
+    return QStringLiteral("C://programData//windowsts//tessaro//service//user.ini");
+#else
+    return dataRoot() + QStringLiteral("/user.ini");
+#endif
+}
+
+QString serviceLogPath()
+{
+    if (!g_overrides.serviceLogPath.isEmpty())
+        return g_overrides.serviceLogPath;
+#ifdef Q_OS_WIN
+    return QStringLiteral("C://programData//windowsts//tessaro//service//logs");
+#else
+    return dataRoot() + QStringLiteral("/logs");
+#endif
+}
+
+QString serviceControlProgram()
+{
+    if (!g_overrides.serviceControlProgram.isEmpty())
+        return g_overrides.serviceControlProgram;
+#ifdef Q_OS_WIN
+    return QStringLiteral("sc");
+#else
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/tessaro-sc");
+#endif
+}
+
+Command dnsFlushCommand()
+{
+    if (!g_overrides.dnsFlushCommand.program.isEmpty())
+        return g_overrides.dnsFlushCommand;
+#ifdef Q_OS_WIN
+    return {QStringLiteral("ipconfig"), {QStringLiteral("/flushdns")}};
+#else
+    return {QStringLiteral("resolvectl"), {QStringLiteral("flush-caches")}};
+#endif
+}
+
+Command processListCommand()
+{
+    if (!g_overrides.processListCommand.program.isEmpty())
+        return g_overrides.processListCommand;
+#ifdef Q_OS_WIN
+    return {QStringLiteral("tasklist.exe"), {}};
+#else
+    return {QStringLiteral("ps"), {QStringLiteral("-A"), QStringLiteral("-o"), QStringLiteral("comm=")}};
+#endif
+}
+
+int commandWaitMs()
+{
+    return g_overrides.commandWaitMs > 0 ? g_overrides.commandWaitMs : 30000;
+}
+
+void prepareCredentialStore()
+{
+    const QString path = credentialStorePath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+#ifndef Q_OS_WIN
+    // Created owner-only from the start, so the file is never readable by others.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    protectCredentialStore();
+#endif
+}
+
+void protectCredentialStore()
+{
+#ifndef Q_OS_WIN
+    const QString path = credentialStorePath();
+    if (QFileInfo::exists(path))
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
+}
+
+void setOverrides(const Overrides &overrides)
+{
+    g_overrides = overrides;
+}
+
+void clearOverrides()
+{
+    g_overrides = Overrides();
+}
+
+} // namespace platform

@@ -1,0 +1,27 @@
+#include "support/testenv.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace {
+QTemporaryDir &home()
+{
+    static QTemporaryDir dir; // removed when the test process ends
+    return dir;
+}
+} // namespace
+
+void initTestEnvironment()
+{
+    const QString path = home().path();
+    qputenv("HOME", path.toUtf8());
+    qputenv("XDG_DATA_HOME", (path + QStringLiteral("/.local/share")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", (path + QStringLiteral("/.config")).toUtf8());
+    qputenv("XDG_CACHE_HOME", (path + QStringLiteral("/.cache")).toUtf8());
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+QString testHomePath()
+{
+    return home().path();
+}
