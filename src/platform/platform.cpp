@@ -75,7 +75,8 @@ Command processListCommand()
 #ifdef Q_OS_WIN
     return {QStringLiteral("tasklist.exe"), {}};
 #else
-    return {QStringLiteral("ps"), {QStringLiteral("-A"), QStringLiteral("-o"), QStringLiteral("comm=")}};
+    return {QStringLiteral("ps"),
+            {QStringLiteral("-A"), QStringLiteral("-o"), QStringLiteral("comm=")}};
 #endif
 }
 

@@ -1,5 +1,7 @@
 #include "support/testenv.h"
 
+#include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -18,6 +20,11 @@ void initTestEnvironment()
     qputenv("XDG_DATA_HOME", (path + QStringLiteral("/.local/share")).toUtf8());
     qputenv("XDG_CONFIG_HOME", (path + QStringLiteral("/.config")).toUtf8());
     qputenv("XDG_CACHE_HOME", (path + QStringLiteral("/.cache")).toUtf8());
+    const QString runtime = path + QStringLiteral("/runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
     QStandardPaths::setTestModeEnabled(true);
 }
 

@@ -1,0 +1,25 @@
+# Shared by scripts/run, scripts/test and scripts/bench: installs the Debian
+# packages the project needs, through sudo when not root.
+
+TESSARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+
+# What every build needs: compiler, CMake, Qt 5 and the stand-ins' libraries.
+TESSARO_BUILD_PACKAGES=(g++ make cmake pkg-config qtbase5-dev qtbase5-dev-tools
+    libcpp-httplib-dev libsqlite3-dev)
+# What showing the client needs on a machine without a display.
+TESSARO_RUN_PACKAGES=(xvfb xauth x11-utils imagemagick fonts-noto-cjk)
+
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QSettings;
+
+// Access to the credential store shared with the background service, console
+// links into the provider's web site, and the local address.
+class MyOperatorUtil : public QObject
+{
+public:
+    explicit MyOperatorUtil(QObject *parent = nullptr);
+
+    QString getValue(const QString &key) const;
+    void setValue(const QString &key, const QString &value);
+
+    static void jumpToPage(const QString &page);
+    QString getLocalIp() const;
+
+private:
+    QSettings *m_settings;
+};

@@ -1,0 +1,64 @@
+#include "net/httprequest.h"
+
+#include "app/globals.h"
+#include "net/apipath.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+HttpRequest::HttpRequest(QObject *parent) : QObject(nullptr)
+{
+    Q_UNUSED(parent)
+    m_manager = new QNetworkAccessManager(this);
+}
+
+QJsonObject HttpRequest::postRequest(const QString &path)
+{
+    qDebug() << "请求url=" + redactPasswords(path);
+    QNetworkRequest request(QUrl(g_apiBaseUrl + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    m_httpReply = m_manager->post(request, m_body);
+    qDebug() << "http请求已发送";
+
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setInterval(TimeoutMs);
+    connect(m_httpReply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start();
+    loop.exec();
+
+    if (!timer.isActive()) {
+        qDebug() << "time Out";
+        m_json.insert(QStringLiteral("code"), -1);
+        m_json.insert(QStringLiteral("msg"), QStringLiteral("连接超时"));
+    } else {
+        qDebug() << "开始执行httpHandleData";
+        timer.stop();
+        m_json = httpHandleData();
+    }
+    m_httpReply->abort();
+    return m_json;
+}
+
+QJsonObject HttpRequest::httpHandleData()
+{
+    const QNetworkReply::NetworkError error = m_httpReply->error();
+    qDebug() << "httpHandleData m_httpReply->error()=" << error;
+    if (error == QNetworkReply::NoError)
+        m_json = QJsonDocument::fromJson(m_httpReply->readAll()).object();
+    m_httpReply->deleteLater();
+    return m_json;
+}
+
+QString HttpRequest::jsonToString(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson());
+}

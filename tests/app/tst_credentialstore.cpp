@@ -1,0 +1,107 @@
+// The credential store as the background service and the next start see it.
+#include "app/myoperatorutil.h"
+#include "platform/platform.h"
+#include "support/testenv.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QtTest>
+
+class TestCredentialStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { initTestEnvironment(); }
+
+    void init()
+    {
+        platform::clearOverrides();
+        QFile::remove(platform::credentialStorePath());
+    }
+
+    void livesInTheUserDataFolder()
+    {
+        const QString expected =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            QStringLiteral("/tessaro/service/user.ini");
+        QCOMPARE(platform::credentialStorePath(), expected);
+        QVERIFY(platform::credentialStorePath().startsWith(testHomePath()));
+        QCOMPARE(platform::serviceLogPath(), QFileInfo(expected).absolutePath() + "/logs");
+    }
+
+    void missingStoreReadsEmptyAndIsCreatedOwnerOnly()
+    {
+        QDir(QFileInfo(platform::credentialStorePath()).absolutePath()).removeRecursively();
+        MyOperatorUtil util;
+        QCOMPARE(util.getValue(QStringLiteral("server/user")), QString());
+        QCOMPARE(util.getValue(QStringLiteral("server/pass")), QString());
+        QVERIFY(QFileInfo::exists(platform::credentialStorePath()));
+        QCOMPARE(QFile::permissions(platform::credentialStorePath()),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                     QFileDevice::WriteUser);
+    }
+
+    void writesAreVisibleToAnotherReaderAtOnceAndStayOwnerOnly()
+    {
+        MyOperatorUtil util;
+        util.setValue(QStringLiteral("server/user"), QStringLiteral("alice"));
+        util.setValue(QStringLiteral("server/pass"), QStringLiteral("p=1;&x"));
+        util.setValue(QStringLiteral("server/userId"), QStringLiteral("42"));
+
+        // The background service reads the file with its own reader, possibly
+        // before this process returns to its event loop.
+        QSettings service(platform::credentialStorePath(), QSettings::IniFormat);
+        QCOMPARE(service.childGroups(), QStringList{QStringLiteral("server")});
+        QCOMPARE(service.value("server/user").toString(), QStringLiteral("alice"));
+        QCOMPARE(service.value("server/pass").toString(), QStringLiteral("p=1;&x"));
+        QCOMPARE(service.value("server/userId").toString(), QStringLiteral("42"));
+
+        const auto perms = QFile::permissions(platform::credentialStorePath());
+        QVERIFY(!(perms & (QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                           QFileDevice::WriteGroup | QFileDevice::WriteOther)));
+
+        // A second handle (the login dialog of the next start) sees the values.
+        MyOperatorUtil next;
+        QCOMPARE(next.getValue(QStringLiteral("server/pass")), QStringLiteral("p=1;&x"));
+    }
+
+    void emptiedKeysStayInTheFile()
+    {
+        MyOperatorUtil util;
+        util.setValue(QStringLiteral("server/user"), QStringLiteral("alice"));
+        for (const char *key : {"server/user", "server/pass", "server/userId"})
+            util.setValue(QLatin1String(key), QString());
+        QSettings reader(platform::credentialStorePath(), QSettings::IniFormat);
+        QCOMPARE(reader.allKeys().size(), 3);
+        QCOMPARE(reader.value("server/user").toString(), QString());
+    }
+
+    void overridesRedirectEveryExternalThing()
+    {
+        platform::Overrides overrides;
+        overrides.credentialStorePath = testHomePath() + "/elsewhere/user.ini";
+        overrides.serviceControlProgram = "/bin/true";
+        overrides.commandWaitMs = 250;
+        overrides.processListCommand = {"/bin/echo", {"x"}};
+        platform::setOverrides(overrides);
+        QCOMPARE(platform::credentialStorePath(), overrides.credentialStorePath);
+        QCOMPARE(platform::serviceControlProgram(), QStringLiteral("/bin/true"));
+        QCOMPARE(platform::commandWaitMs(), 250);
+        QCOMPARE(platform::processListCommand().program, QStringLiteral("/bin/echo"));
+        {
+            MyOperatorUtil util;
+            util.setValue(QStringLiteral("server/user"), QStringLiteral("bob"));
+        }
+        QVERIFY(QFileInfo::exists(overrides.credentialStorePath));
+        platform::clearOverrides();
+        QCOMPARE(platform::commandWaitMs(), 30000);
+        QVERIFY(platform::serviceControlProgram().endsWith(QStringLiteral("/tessaro-sc")));
+        QCOMPARE(platform::dnsFlushCommand().program, QStringLiteral("resolvectl"));
+    }
+};
+
+QTEST_MAIN(TestCredentialStore)
+#include "tst_credentialstore.moc"
