@@ -12,7 +12,7 @@ The generated files are committed; the build only compiles images.qrc and
 never runs this script.  Requires Python 3 and PIL (Debian: python3-pil) and
 the fonts-dejavu-core and fonts-noto-cjk packages.
 
-Sizes follow the labels that show the pictures (see shared/spec.md):
+Sizes follow the labels that show the pictures:
     close.png 40x12, min.png 21x16         title bar labels
     close_black/close_red.png 40x30        close button background, normal/hover
     online/error/info.png 21x21            toast and result icons (the round
