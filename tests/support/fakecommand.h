@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A stand-in for an external program (sc, ps, resolvectl, ...) in tests: a
+// small /bin/sh script in a private temporary folder that records its
+// arguments, prints preset bytes and exits with a preset code. The folder and
+// everything in it go away with the object.
+class FakeCommand
+{
+public:
+    explicit FakeCommand(const QString &name = QStringLiteral("fakecmd"));
+    FakeCommand(const FakeCommand &) = delete;
+    FakeCommand &operator=(const FakeCommand &) = delete;
+
+    QString program() const; // absolute path of the executable script
+
+    void setOutput(const QByteArray &stdoutBytes); // printed byte for byte
+    void setExitCode(int code);
+    void setHang(bool hang); // after printing the output, sleep until killed
+    void setDelayMs(int ms); // sleep before printing
+
+    // Arguments of every run so far, in order of start, each exactly as passed.
+    QList<QStringList> invocations() const;
+    int runCount() const;
+
+private:
+    void writeScript();
+    QString dataPath(const QString &suffix) const;
+
+    QTemporaryDir m_dir;
+    QString m_name;
+    int m_exitCode = 0;
+    bool m_hang = false;
+    int m_delayMs = 0;
+};
