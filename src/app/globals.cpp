@@ -2,8 +2,6 @@
 
 #include "buildconfig.h"
 
-#include <QtGlobal>
-
 QString g_apiBaseUrl = QStringLiteral(TESSARO_API_BASE_URL);
 QString g_webBaseUrl = QStringLiteral(TESSARO_WEB_BASE_URL);
 QString g_tunnelLoginHost = QStringLiteral(TESSARO_TUNNEL_LOGIN_HOST);
@@ -21,12 +19,3 @@ QString g_bandwidth;
 QString g_startTime;
 QString g_avatar;
 QString g_clientIp;
-
-// The pictures live in a static library; registering them from this always-linked
-// unit makes them available before main runs, to the client and the tests alike.
-static int registerImages()
-{
-    Q_INIT_RESOURCE(images);
-    return 0;
-}
-static const int s_imagesRegistered = registerImages();
