@@ -17,9 +17,11 @@ void initTestEnvironment()
 {
     const QString path = home().path();
     qputenv("HOME", path.toUtf8());
-    qputenv("XDG_DATA_HOME", (path + QStringLiteral("/.local/share")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", (path + QStringLiteral("/.config")).toUtf8());
-    qputenv("XDG_CACHE_HOME", (path + QStringLiteral("/.cache")).toUtf8());
+    // The same folders Qt's test mode uses, so stand-in programs started by a
+    // test (which are not in test mode) find the files the client wrote.
+    qputenv("XDG_DATA_HOME", (path + QStringLiteral("/.qttest/share")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", (path + QStringLiteral("/.qttest/config")).toUtf8());
+    qputenv("XDG_CACHE_HOME", (path + QStringLiteral("/.qttest/cache")).toUtf8());
     const QString runtime = path + QStringLiteral("/runtime");
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime,

@@ -1,0 +1,309 @@
+#include "servicecontrol.h"
+
+#include "serviceprocess.h"
+#include "serviceregistry.h"
+
+#include <QDir>
+#include <QHash>
+#include <QProcess>
+
+namespace {
+
+// Windows error codes and the texts the tool prints for them.
+const int g_errorFileNotFound = 2;
+const int g_errorInvalidName = 123;
+const int g_errorAlreadyRunning = 1056;
+const int g_errorDisabled = 1058;
+const int g_errorDoesNotExist = 1060;
+const int g_errorNotActive = 1062;
+const int g_errorExists = 1073;
+const int g_errorInvalidCommandLine = 1639;
+
+const char *const g_textDoesNotExist =
+    "The specified service does not exist as an installed service.";
+
+enum State
+{
+    Stopped = 1,
+    StartPending = 2,
+    StopPending = 3,
+    Running = 4
+};
+
+const char *stateName(int state)
+{
+    switch (state) {
+    case Stopped:
+        return "STOPPED";
+    case StartPending:
+        return "START_PENDING";
+    case StopPending:
+        return "STOP_PENDING";
+    default:
+        return "RUNNING";
+    }
+}
+
+const char *const g_flagsStoppable = "(STOPPABLE, NOT_PAUSABLE, ACCEPTS_SHUTDOWN)";
+const char *const g_flagsNotStoppable = "(NOT_STOPPABLE, NOT_PAUSABLE, IGNORES_SHUTDOWN)";
+
+// Grace period between the request to end and the kill.
+const int g_stopGraceMs = 5000;
+
+bool isStartType(const QString &word)
+{
+    return word == QLatin1String("auto") || word == QLatin1String("demand") ||
+           word == QLatin1String("disabled") || word == QLatin1String("delayed-auto");
+}
+
+// Options come as "key=" followed by the value as a separate argument; keys
+// are case-insensitive. Returns false on a malformed list.
+bool parseOptions(const QStringList &options, QHash<QString, QString> *values)
+{
+    if (options.size() % 2 != 0)
+        return false;
+    for (int i = 0; i < options.size(); i += 2) {
+        const QString key = options.at(i).toLower();
+        if (!key.endsWith(QLatin1Char('=')) || key.size() < 2)
+            return false;
+        values->insert(key.chopped(1), options.at(i + 1));
+    }
+    return true;
+}
+
+// The inverse of QProcess::splitCommand.
+QString joinCommand(const QStringList &command)
+{
+    QStringList quoted;
+    for (QString part : command) {
+        if (part.isEmpty() || part.contains(QLatin1Char(' ')) || part.contains(QLatin1Char('\t')) ||
+            part.contains(QLatin1Char('"'))) {
+            part.replace(QLatin1String("\""), QLatin1String("\"\"\""));
+            part = QLatin1Char('"') + part + QLatin1Char('"');
+        }
+        quoted.append(part);
+    }
+    return quoted.join(QLatin1Char(' '));
+}
+
+ProcessIdentity identityOf(const ServiceEntry &entry)
+{
+    ProcessIdentity process;
+    process.pid = entry.pid;
+    process.startTicks = entry.startTicks;
+    process.exe = entry.exe;
+    return process;
+}
+
+} // namespace
+
+ServiceControl::ServiceControl(ServiceRegistry &registry) : m_registry(registry) {}
+
+void ServiceControl::line(const QByteArray &text)
+{
+    m_output += text;
+    m_output += "\r\n";
+}
+
+int ServiceControl::failure(const char *operation, int code, const char *message)
+{
+    line(QByteArray("[SC] ") + operation + " FAILED " + QByteArray::number(code) + ':');
+    line();
+    line(message);
+    line();
+    return code;
+}
+
+int ServiceControl::usage()
+{
+    line("DESCRIPTION:");
+    line("        Controls the services registered with this tool.");
+    line("USAGE:");
+    line("        tessaro-sc query NAME");
+    line("        tessaro-sc start NAME");
+    line("        tessaro-sc stop NAME");
+    line("        tessaro-sc create NAME binPath= PATH [start= TYPE]");
+    line("        tessaro-sc delete NAME");
+    line("        tessaro-sc config NAME start= TYPE");
+    line("TYPE is one of auto, demand, disabled, delayed-auto.");
+    return g_errorInvalidCommandLine;
+}
+
+void ServiceControl::stateBlock(const QString &name, int state, const char *flags,
+                                const QByteArray &waitHint)
+{
+    const auto field = [this](const char *label, const QByteArray &value) {
+        line(QByteArray("        ") + QByteArray(label).leftJustified(19, ' ') + ": " + value);
+    };
+    line();
+    line("SERVICE_NAME: " + name.toLatin1());
+    field("TYPE", "10  WIN32_OWN_PROCESS");
+    field("STATE", QByteArray::number(state) + "  " + stateName(state));
+    if (flags)
+        line(QByteArray(32, ' ') + flags);
+    field("WIN32_EXIT_CODE", "0  (0x0)");
+    field("SERVICE_EXIT_CODE", "0  (0x0)");
+    field("CHECKPOINT", "0x0");
+    field("WAIT_HINT", waitHint);
+}
+
+int ServiceControl::run(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return usage();
+    const QString verb = arguments.at(0).toLower();
+    const QString name = arguments.at(1);
+    const QStringList options = arguments.mid(2);
+    const bool bare = options.isEmpty();
+    if (verb == QLatin1String("query") && bare)
+        return query(name);
+    if (verb == QLatin1String("start") && bare)
+        return start(name);
+    if (verb == QLatin1String("stop") && bare)
+        return stop(name);
+    if (verb == QLatin1String("delete") && bare)
+        return remove(name);
+    if (verb == QLatin1String("create"))
+        return create(name, options);
+    if (verb == QLatin1String("config"))
+        return config(name, options);
+    return usage();
+}
+
+int ServiceControl::query(const QString &name)
+{
+    const std::optional<ServiceEntry> entry = m_registry.load(name);
+    if (!entry)
+        return failure("EnumQueryServicesStatus:OpenService", g_errorDoesNotExist,
+                       g_textDoesNotExist);
+    if (serviceprocess::isRunning(identityOf(*entry)))
+        stateBlock(entry->name, Running, g_flagsStoppable);
+    else
+        stateBlock(entry->name, Stopped, nullptr);
+    line();
+    return 0;
+}
+
+int ServiceControl::start(const QString &name)
+{
+    std::optional<ServiceEntry> entry = m_registry.load(name);
+    if (!entry)
+        return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
+    if (entry->startType == QLatin1String("disabled"))
+        return failure("StartService", g_errorDisabled,
+                       "The service cannot be started, either because it is disabled or "
+                       "because it has no enabled devices associated with it.");
+    if (serviceprocess::isRunning(identityOf(*entry)))
+        return failure("StartService", g_errorAlreadyRunning,
+                       "An instance of the service is already running.");
+
+    QStringList command = QProcess::splitCommand(entry->binPath);
+    if (command.isEmpty())
+        return failure("StartService", g_errorFileNotFound,
+                       "The system cannot find the file specified.");
+    const QString program = command.takeFirst();
+    ProcessIdentity started;
+    int error = 0;
+    if (!serviceprocess::launch(program, command, &started, &error)) {
+        // Windows reports a missing or unusable image as "file not found" too.
+        Q_UNUSED(error);
+        return failure("StartService", g_errorFileNotFound,
+                       "The system cannot find the file specified.");
+    }
+    entry->pid = started.pid;
+    entry->startTicks = started.startTicks;
+    entry->exe = started.exe;
+    m_registry.save(*entry);
+
+    stateBlock(entry->name, StartPending, g_flagsNotStoppable, "0x7d0");
+    line("        PID                : " + QByteArray::number(started.pid));
+    line("        FLAGS              :");
+    line();
+    return 0;
+}
+
+int ServiceControl::stop(const QString &name)
+{
+    std::optional<ServiceEntry> entry = m_registry.load(name);
+    if (!entry)
+        return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
+    const ProcessIdentity process = identityOf(*entry);
+    if (!serviceprocess::isRunning(process))
+        return failure("ControlService", g_errorNotActive, "The service has not been started.");
+    // Unlike Windows this returns only once the service has ended, so the
+    // caller's next query or start sees it stopped.
+    serviceprocess::terminate(process, g_stopGraceMs);
+    entry->pid = 0;
+    entry->startTicks = 0;
+    entry->exe.clear();
+    m_registry.save(*entry);
+    stateBlock(entry->name, StopPending, g_flagsStoppable);
+    line();
+    return 0;
+}
+
+int ServiceControl::create(const QString &name, const QStringList &options)
+{
+    QHash<QString, QString> values;
+    if (!parseOptions(options, &values) || !values.contains(QStringLiteral("binpath")))
+        return usage();
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (it.key() != QLatin1String("binpath") && it.key() != QLatin1String("start"))
+            return usage();
+    }
+    const QString startType = values.value(QStringLiteral("start"), QStringLiteral("demand"));
+    const QString binPath = values.value(QStringLiteral("binpath"));
+    if (!isStartType(startType) || binPath.trimmed().isEmpty() ||
+        binPath.contains(QLatin1Char('\n')) || binPath.contains(QLatin1Char('\r')))
+        return usage();
+    if (!ServiceRegistry::isValidName(name))
+        return failure("CreateService", g_errorInvalidName,
+                       "The filename, directory name, or volume label syntax is incorrect.");
+    if (m_registry.load(name))
+        return failure("CreateService", g_errorExists, "The specified service already exists.");
+
+    ServiceEntry entry;
+    entry.name = name;
+    entry.startType = startType;
+    // A relative program path means relative to where create was called, not
+    // to wherever start happens to run.
+    QStringList command = QProcess::splitCommand(binPath);
+    if (command.isEmpty())
+        return usage();
+    command.first() = QDir::current().absoluteFilePath(command.first());
+    entry.binPath = joinCommand(command);
+    if (!m_registry.save(entry))
+        return failure("CreateService", g_errorInvalidName,
+                       "The filename, directory name, or volume label syntax is incorrect.");
+    line("[SC] CreateService SUCCESS");
+    return 0;
+}
+
+int ServiceControl::remove(const QString &name)
+{
+    const std::optional<ServiceEntry> entry = m_registry.load(name);
+    if (!entry)
+        return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
+    // Windows would remove a running service once it stops; with no manager
+    // left to do that later, it is stopped here instead of being orphaned.
+    serviceprocess::terminate(identityOf(*entry), g_stopGraceMs);
+    m_registry.remove(entry->name);
+    line("[SC] DeleteService SUCCESS");
+    return 0;
+}
+
+int ServiceControl::config(const QString &name, const QStringList &options)
+{
+    QHash<QString, QString> values;
+    if (!parseOptions(options, &values) || values.size() != 1 ||
+        !values.contains(QStringLiteral("start")) ||
+        !isStartType(values.value(QStringLiteral("start"))))
+        return usage();
+    std::optional<ServiceEntry> entry = m_registry.load(name);
+    if (!entry)
+        return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
+    entry->startType = values.value(QStringLiteral("start"));
+    m_registry.save(*entry);
+    line("[SC] ChangeServiceConfig SUCCESS");
+    return 0;
+}
