@@ -1,12 +1,149 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+#include <QPoint>
+#include <QString>
 
-// The main window after sign-in.
+#include <memory>
+
+namespace Ui {
+class MainDialog;
+}
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMouseEvent;
+class QPushButton;
+class QSystemTrayIcon;
+
+class ChangjingWidget;
+class CTParamWidget;
+class HttpServerThread;
+class MyOperatorUtil;
+class NavMenuWidget;
+class ServiceController;
+class TitleBarWidget;
+class TunnelBean;
+class TunnelWidget;
+class ZengzhiWidget;
+
+// The one main window after sign-in: a frameless dialog hosting every page of
+// the client in a page stack, with the navigation column, the account panel,
+// the tray icon and the help menu. Its operations are defined in the files of
+// their subsystem; this header gathers them.
 class MainDialog : public QDialog
 {
     Q_OBJECT
 
 public:
     explicit MainDialog(QWidget *parent = nullptr);
+    ~MainDialog() override;
+
+    // Shell (maindialog.cpp)
+    void showPage(const QString &key);
+    static void openConsolePage(const QString &page);
+    void logout();
+    void confirmExit();
+
+    // Pictures (imageloading.cpp)
+    void loadImage(const QString &url, QLabel *label);
+    static void setLocalImage(const QString &path, QLabel *label);
+    // A picture that never arrives gives way to the built-in avatar after this.
+    static constexpr int ImageTimeoutMs = 5000;
+
+    // Service status and maintenance (servicemaintenance.cpp)
+    QString queryServiceState();
+    void beginServiceRestart(QPushButton *button);
+    void restartService();
+    void flushDns();
+    void openLogFolder();
+    void copyToClipboard(const QString &text);
+    static constexpr int RestartDelayMs = 2000;
+
+    // Tray icon and help menu (trayicon.cpp, helpmenu.cpp)
+    void initTrayIcon();
+    void initHelpMenu();
+    void showVersionMessage();
+
+    // Account panel (accountpanel.cpp)
+    void showEdition();
+    void initTrafficTiles();
+    void showUserInfo();
+    void loadCouponCount();
+    void loadMessage();
+    void loadAnnouncement();
+
+    // Tunnel and catalogue pages (tunnels/, catalogue/)
+    void reloadTunnelList();
+    void loadSceneList();
+    void loadAddonList();
+
+private slots:
+    void getclickmenu(QString name);
+    void slot_action_triggered(QAction *action);
+    void onclickCreateTunnelBtn();
+    void onclickUpdateTunnelBtn();
+    void getTunnelbtnClicked(QString tunnelId, QString name);
+    void onConnectionResult(bool success, QString label_index);
+    void clickreCheckBtn();
+    void getChangjinggclick(QString _name);
+    void getZengzhiclick(QString _id);
+    void openHelp();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    void wireButtons();
+    void pairEngineCheckBoxes();
+    void openToolbox();
+    void showTip(int kind, const QString &text);
+    void showWindowAgain();
+
+    TitleBarWidget *m_titleBar = nullptr;
+    std::unique_ptr<ServiceController> m_serviceController;
+    std::unique_ptr<HttpServerThread> m_httpServer;
+    QList<NavMenuWidget *> m_navItems;
+    NavMenuWidget *m_navTunnels = nullptr;
+    NavMenuWidget *m_navScenes = nullptr;
+    NavMenuWidget *m_navAddons = nullptr;
+    NavMenuWidget *m_navEnterprise = nullptr;
+    NavMenuWidget *m_navDevices = nullptr;
+
+    QList<TunnelBean *> tunnelBeanList;
+    QList<TunnelWidget *> tunnelWidgetList;
+    QList<ChangjingWidget *> sceneWidgetList;
+    QList<ZengzhiWidget *> addonWidgetList;
+
+    QString checkTunnelId;
+    QString editTunnelId;
+    QString selectedSceneId;
+    TunnelBean *checkBean = nullptr;
+    CTParamWidget *tunnelCountTile = nullptr;
+
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    QAction *m_actionOpen = nullptr;
+    QAction *m_actionVersion = nullptr;
+    QAction *m_actionHelp = nullptr;
+    QAction *m_actionCloseWindow = nullptr;
+    QAction *m_actionLogoutAndStop = nullptr;
+
+    QMenu *m_helpMenu = nullptr;
+    QAction *m_helpTickets = nullptr;
+    QAction *m_helpDocs = nullptr;
+    QAction *m_helpFlushDns = nullptr;
+    QAction *m_helpLogs = nullptr;
+    QAction *m_helpLogout = nullptr;
+    QAction *m_helpToolbox = nullptr;
+    QAction *m_helpVip = nullptr;
+
+    QPoint m_dragOffset;
+    MyOperatorUtil *m_util = nullptr;
+    QString m_announcementUrl;
+    Ui::MainDialog *ui;
 };

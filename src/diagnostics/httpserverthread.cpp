@@ -1,0 +1,5 @@
+#include "diagnostics/httpserverthread.h"
+
+HttpServerThread::HttpServerThread() : QThread(nullptr), m_port(18000) {}
+
+void HttpServerThread::startServer() {}

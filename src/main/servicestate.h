@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace servicestate {
+
+// The state text of "sc query" output: what follows the first ":" of the first
+// line that begins with eight blanks and "STATE", trimmed ("4  RUNNING",
+// "1  STOPPED"). Empty when the output has no such line, the line has no ":",
+// or a NUL byte ends the text before it.
+QString parseQueryOutput(const QByteArray &output);
+
+} // namespace servicestate

@@ -1,0 +1,475 @@
+// The main window and the background service: the state query, the start and
+// restart at sign-in, the restart buttons, the DNS flush, the clipboard copy,
+// logout and exit. The service tool and the flush command are fakes.
+#include "app/globals.h"
+#include "app/myoperatorutil.h"
+#include "dialogs/msgtipwidget.h"
+#include "login/logindialog.h"
+#include "main/maindialog.h"
+#include "main/servicestate.h"
+#include "platform/platform.h"
+#include "support/fakecommand.h"
+#include "support/fakehttpserver.h"
+#include "support/testenv.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+// Stands in for the browser and the file manager.
+class UrlSink : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+namespace {
+
+const QStringList kQuery{"query", "tessarosvc"};
+const QStringList kStart{"start", "tessarosvc"};
+const QStringList kStop{"stop", "tessarosvc"};
+
+// What the tool prints on a Windows machine, line ends included.
+QByteArray scOutput(const char *state)
+{
+    return QByteArray("\r\nSERVICE_NAME: tessarosvc \r\n"
+                      "        TYPE               : 10  WIN32_OWN_PROCESS  \r\n"
+                      "        STATE              : ") +
+           state +
+           " \r\n"
+           "                                (STOPPABLE, NOT_PAUSABLE, ACCEPTS_SHUTDOWN)\r\n"
+           "        WIN32_EXIT_CODE    : 0  (0x0)\r\n"
+           "        SERVICE_EXIT_CODE  : 0  (0x0)\r\n"
+           "        CHECKPOINT         : 0x0\r\n"
+           "        WAIT_HINT          : 0x0\r\n";
+}
+
+const QByteArray kNotInstalled = "[SC] EnumQueryServicesStatus:OpenService FAILED 1060:\r\n\r\n"
+                                 "The specified service does not exist as an installed "
+                                 "service.\r\n\r\n";
+
+void answerNextModal(const char *button, std::function<void(QWidget *)> inspect = {})
+{
+    auto *poll = new QTimer;
+    poll->setInterval(20);
+    const QString name = QLatin1String(button);
+    QObject::connect(poll, &QTimer::timeout, [poll, inspect, name] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (inspect)
+            inspect(modal);
+        if (auto *answer = modal->findChild<QPushButton *>(name))
+            answer->click();
+    });
+    poll->start();
+}
+
+// The icon a tip of this kind shows, as a user would see it.
+QImage tipIcon(int kind)
+{
+    MsgTipWidget reference;
+    reference.showTip(kind, QStringLiteral("x"));
+    return reference.findChild<QLabel *>("label")->pixmap(Qt::ReturnByValue).toImage();
+}
+
+struct Tip
+{
+    QString text;
+    QImage icon;
+    QPoint pos;
+};
+
+QList<Tip> tipsOf(QWidget *window)
+{
+    QList<Tip> tips;
+    for (MsgTipWidget *tip : window->findChildren<MsgTipWidget *>()) {
+        const QLabel *icon = tip->findChild<QLabel *>("label");
+        tips.append({tip->findChild<QLabel *>("label_2")->text(),
+                     icon->pixmap(Qt::ReturnByValue).toImage(), tip->pos()});
+    }
+    return tips;
+}
+
+QList<LoginDialog *> loginDialogs()
+{
+    QList<LoginDialog *> found;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *login = dynamic_cast<LoginDialog *>(widget))
+            found.append(login);
+    return found;
+}
+
+QByteArray storeBytes()
+{
+    QFile file(platform::credentialStorePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestMainDialogService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void parseQueryOutput_data();
+    void parseQueryOutput();
+    void queryServiceStateRunsTheTool();
+    void signInStartsAStoppedServiceThenRestartsIt();
+    void signInRestartsARunningServiceWithoutStartingIt();
+    void restartButtonsRestartOncePerPress();
+    void flushDns_data();
+    void flushDns();
+    void copyToClipboard();
+    void logoutDeclinedChangesNothing();
+    void logoutConfirmed_data();
+    void logoutConfirmed();
+    void exitClosesOnlyTheWindow();
+
+private:
+    void makeWindow();
+    QPushButton *button(const char *name) { return m_window->findChild<QPushButton *>(name); }
+    void writeAccount();
+
+    std::unique_ptr<FakeHttpServer> m_server;
+    std::unique_ptr<FakeCommand> m_sc;
+    std::unique_ptr<FakeCommand> m_dns;
+    std::unique_ptr<MainDialog> m_window;
+    platform::Overrides m_overrides;
+    UrlSink m_browser;
+};
+
+void TestMainDialogService::initTestCase()
+{
+    initTestEnvironment();
+    // No browser or file manager may open from here.
+    for (const char *scheme : {"http", "https", "file"})
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_browser, "open");
+}
+
+void TestMainDialogService::init()
+{
+    m_server = std::make_unique<FakeHttpServer>();
+    QVERIFY(m_server->listen());
+    FakeHttpServer::Response ok;
+    ok.body = "{}";
+    m_server->setDefaultResponse(ok);
+    g_apiBaseUrl = g_webBaseUrl = m_server->baseUrl();
+
+    m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
+    m_sc->setOutput(scOutput("4  RUNNING"));
+    m_dns = std::make_unique<FakeCommand>(QStringLiteral("flushdns"));
+    m_overrides = platform::Overrides();
+    m_overrides.serviceControlProgram = m_sc->program();
+    m_overrides.dnsFlushCommand = {m_dns->program(), {QStringLiteral("/flushdns")}};
+    m_overrides.commandWaitMs = 1500;
+    platform::setOverrides(m_overrides);
+    QFile::remove(platform::credentialStorePath());
+}
+
+void TestMainDialogService::cleanup()
+{
+    m_window.reset();
+    qDeleteAll(loginDialogs());
+    platform::clearOverrides();
+}
+
+void TestMainDialogService::makeWindow()
+{
+    m_window = std::make_unique<MainDialog>(nullptr);
+}
+
+void TestMainDialogService::writeAccount()
+{
+    MyOperatorUtil store;
+    store.setValue(QStringLiteral("server/user"), QStringLiteral("alice"));
+    store.setValue(QStringLiteral("server/pass"), QStringLiteral("secret"));
+    store.setValue(QStringLiteral("server/userId"), QStringLiteral("42"));
+}
+
+void TestMainDialogService::parseQueryOutput_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QString>("state");
+    QTest::newRow("running") << scOutput("4  RUNNING") << "4  RUNNING";
+    QTest::newRow("stopped") << scOutput("1  STOPPED") << "1  STOPPED";
+    QTest::newRow("start pending") << scOutput("2  START_PENDING") << "2  START_PENDING";
+    QTest::newRow("line feeds only")
+        << scOutput("4  RUNNING").replace("\r\n", "\n") << "4  RUNNING";
+    QTest::newRow("not installed") << kNotInstalled << "";
+    QTest::newRow("empty") << QByteArray() << "";
+    QTest::newRow("no colon, later STATE line ignored")
+        << QByteArray("        STATE              4  RUNNING\r\n"
+                      "        STATE              : 4  RUNNING\r\n")
+        << "";
+    static const char beforeNul[] = "SERVICE_NAME: tessarosvc\r\n\0";
+    QTest::newRow("NUL before the STATE line")
+        << QByteArray(beforeNul, sizeof beforeNul - 1) + scOutput("4  RUNNING") << "";
+    QTest::newRow("tab indentation") << QByteArray("\tSTATE              : 4  RUNNING\r\n") << "";
+    QTest::newRow("four blanks") << QByteArray("    STATE              : 4  RUNNING\r\n") << "";
+    QTest::newRow("nine blanks") << QByteArray("         STATE              : 4  RUNNING\r\n")
+                                 << "";
+    QTest::newRow("lower case") << QByteArray("        state              : 4  RUNNING\r\n") << "";
+    QTest::newRow("nothing after the colon")
+        << QByteArray("        STATE              :   \r\n") << "";
+}
+
+void TestMainDialogService::parseQueryOutput()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(QString, state);
+    QCOMPARE(servicestate::parseQueryOutput(output), state);
+}
+
+void TestMainDialogService::queryServiceStateRunsTheTool()
+{
+    makeWindow();
+    const int before = m_sc->runCount();
+    m_sc->setOutput(scOutput("1  STOPPED"));
+    QCOMPARE(m_window->queryServiceState(), QStringLiteral("1  STOPPED"));
+    QCOMPARE(m_sc->invocations().mid(before), QList<QStringList>{kQuery});
+
+    m_sc->setOutput(kNotInstalled);
+    m_sc->setExitCode(1060);
+    QCOMPARE(m_window->queryServiceState(), QString());
+
+    // A tool that never ends is given up after the command wait.
+    m_sc->setOutput(QByteArray());
+    m_sc->setExitCode(0);
+    m_sc->setHang(true);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(m_window->queryServiceState(), QString());
+    QVERIFY(clock.elapsed() < m_overrides.commandWaitMs + 1500);
+
+    // A tool that cannot be started reads the same as no state.
+    m_overrides.serviceControlProgram = QStringLiteral("/nonexistent/sc");
+    platform::setOverrides(m_overrides);
+    QCOMPARE(m_window->queryServiceState(), QString());
+}
+
+void TestMainDialogService::signInStartsAStoppedServiceThenRestartsIt()
+{
+    m_sc->setOutput(scOutput("1  STOPPED"));
+    makeWindow();
+    QCOMPARE(m_sc->invocations(), (QList<QStringList>{kQuery, kStart}));
+    QPushButton *fresh = button("btn_fresh");
+    QCOMPARE(fresh->text(), QStringLiteral("正在重启中"));
+    QVERIFY(!fresh->isEnabled());
+    QVERIFY(fresh->styleSheet().contains(QLatin1String("#fc5531")));
+    QVERIFY(button("btn_fresh_2")->isEnabled());
+
+    // Nothing more until two seconds have passed.
+    QTest::qWait(1500);
+    QCOMPARE(m_sc->runCount(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 5, 3000);
+    QCOMPARE(m_sc->invocations(), (QList<QStringList>{kQuery, kStart, kStop, kStart, kQuery}));
+    QVERIFY(fresh->isEnabled());
+    QCOMPARE(fresh->text(), QStringLiteral("重启服务"));
+
+    // The service still reads as stopped: the tip says so.
+    const QList<Tip> tips = tipsOf(m_window.get());
+    QCOMPARE(tips.size(), 1);
+    QCOMPARE(tips[0].text, QStringLiteral("服务重启失败，请检查后台服务"));
+    QCOMPARE(tips[0].icon, tipIcon(-1));
+    QCOMPARE(tips[0].pos, QPoint(300, 2));
+}
+
+void TestMainDialogService::signInRestartsARunningServiceWithoutStartingIt()
+{
+    makeWindow();
+    QCOMPARE(m_sc->invocations(), QList<QStringList>{kQuery});
+    QVERIFY(!button("btn_fresh")->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 4, 4000);
+    QCOMPARE(m_sc->invocations(), (QList<QStringList>{kQuery, kStop, kStart, kQuery}));
+    for (const char *name : {"btn_fresh", "btn_fresh_2"}) {
+        QVERIFY(button(name)->isEnabled());
+        QCOMPARE(button(name)->text(), QStringLiteral("重启服务"));
+        QVERIFY(button(name)->styleSheet().contains(QLatin1String("rgb(90, 90, 90)")));
+    }
+    const QList<Tip> tips = tipsOf(m_window.get());
+    QCOMPARE(tips.size(), 1);
+    QCOMPARE(tips[0].text, QStringLiteral("服务重启成功!"));
+    QCOMPARE(tips[0].icon, tipIcon(1));
+}
+
+void TestMainDialogService::restartButtonsRestartOncePerPress()
+{
+    makeWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 4, 4000); // the sign-in restart
+    QPushButton *fresh = button("btn_fresh");
+    QPushButton *fresh2 = button("btn_fresh_2");
+
+    // Two presses within two seconds: one restart.
+    QTest::mouseClick(fresh, Qt::LeftButton);
+    QCOMPARE(fresh->text(), QStringLiteral("正在重启中"));
+    QTest::qWait(300);
+    QTest::mouseClick(fresh, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 7, 4000);
+    QTest::qWait(2500);
+    QCOMPARE(m_sc->runCount(), 7);
+
+    // One press on each button: two restarts; the first restores both.
+    QTest::mouseClick(fresh, Qt::LeftButton);
+    QTest::qWait(500);
+    QTest::mouseClick(fresh2, Qt::LeftButton);
+    QVERIFY(!fresh->isEnabled());
+    QVERIFY(!fresh2->isEnabled());
+    QCOMPARE(fresh2->text(), QStringLiteral("正在重启中"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 10, 4000);
+    QVERIFY(fresh->isEnabled());
+    QVERIFY(fresh2->isEnabled());
+    QCOMPARE(fresh->text(), QStringLiteral("重启服务"));
+    QCOMPARE(fresh2->text(), QStringLiteral("重启服务"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 13, 4000);
+    QCOMPARE(m_sc->invocations().mid(10), (QList<QStringList>{kStop, kStart, kQuery}));
+    QCOMPARE(tipsOf(m_window.get()).size(), 4);
+}
+
+void TestMainDialogService::flushDns_data()
+{
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("hang");
+    QTest::addColumn<bool>("missing");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("flushed") << 0 << false << false << "DNS缓存已清除！";
+    QTest::newRow("command fails") << 1 << false << false << "DNS缓存清除失败";
+    QTest::newRow("command hangs") << 0 << true << false << "DNS缓存清除失败";
+    QTest::newRow("command missing") << 0 << false << true << "DNS缓存清除失败";
+}
+
+void TestMainDialogService::flushDns()
+{
+    QFETCH(int, exitCode);
+    QFETCH(bool, hang);
+    QFETCH(bool, missing);
+    QFETCH(QString, tip);
+    makeWindow();
+    m_dns->setExitCode(exitCode);
+    m_dns->setHang(hang);
+    if (missing) {
+        m_overrides.dnsFlushCommand.program = QStringLiteral("/nonexistent/flush");
+        platform::setOverrides(m_overrides);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    m_window->flushDns();
+    QVERIFY(clock.elapsed() < m_overrides.commandWaitMs + 1500);
+    QCOMPARE(m_dns->runCount(), missing ? 0 : 1);
+    const QList<Tip> tips = tipsOf(m_window.get());
+    QCOMPARE(tips.size(), 1);
+    QCOMPARE(tips[0].text, tip);
+    QCOMPARE(tips[0].icon, tipIcon(exitCode == 0 && !hang && !missing ? 1 : -1));
+}
+
+void TestMainDialogService::copyToClipboard()
+{
+    makeWindow();
+    m_window->copyToClipboard(QStringLiteral("demo.example.test:40012"));
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("demo.example.test:40012"));
+    const QList<Tip> tips = tipsOf(m_window.get());
+    QCOMPARE(tips.size(), 1);
+    QCOMPARE(tips[0].text, QStringLiteral("已复制到剪切板"));
+    QCOMPARE(tips[0].icon, tipIcon(1));
+    QCOMPARE(tips[0].pos, QPoint(300, 2));
+}
+
+void TestMainDialogService::logoutDeclinedChangesNothing()
+{
+    writeAccount();
+    makeWindow();
+    m_window->show();
+    QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 4, 4000);
+    const QByteArray store = storeBytes();
+    answerNextModal("btn_cance");
+    button("exit_login_btn")->click();
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(m_sc->runCount(), 4);
+    QCOMPARE(storeBytes(), store);
+    QVERIFY(loginDialogs().isEmpty());
+}
+
+void TestMainDialogService::logoutConfirmed_data()
+{
+    QTest::addColumn<int>("stopExitCode");
+    QTest::addColumn<bool>("stopHangs");
+    QTest::newRow("service stops") << 0 << false;
+    QTest::newRow("stop fails") << 1062 << false;
+    QTest::newRow("stop hangs") << 0 << true;
+}
+
+void TestMainDialogService::logoutConfirmed()
+{
+    QFETCH(int, stopExitCode);
+    QFETCH(bool, stopHangs);
+    writeAccount();
+    makeWindow();
+    m_window->show();
+    QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 4, 4000);
+    m_sc->setExitCode(stopExitCode);
+    m_sc->setHang(stopHangs);
+
+    QString question;
+    answerNextModal("btn_ok", [&question](QWidget *dialog) {
+        question = dialog->windowTitle() + QLatin1Char('|') +
+                   dialog->findChild<QLabel *>("label_2")->text();
+    });
+    button("exit_login_btn")->click();
+    QCOMPARE(question, QStringLiteral("退出提示|确定停止服务并注销退出当前账号?"));
+
+    QCOMPARE(m_sc->invocations().mid(4), QList<QStringList>{kStop});
+    MyOperatorUtil store;
+    for (const char *key : {"server/user", "server/pass", "server/userId"})
+        QCOMPARE(store.getValue(QLatin1String(key)), QString());
+    QVERIFY(!m_window->isVisible());
+
+    const QList<LoginDialog *> logins = loginDialogs();
+    QCOMPARE(logins.size(), 1);
+    QVERIFY(logins[0]->isVisible());
+    QVERIFY(!logins[0]->parentWidget());
+    QCOMPARE(logins[0]->findChild<QLineEdit *>("lineEdit")->text(), QString());
+    QCOMPARE(logins[0]->findChild<QLineEdit *>("lineEdit_2")->text(), QString());
+}
+
+void TestMainDialogService::exitClosesOnlyTheWindow()
+{
+    writeAccount();
+    makeWindow();
+    m_window->show();
+    QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 4, 4000);
+    const QByteArray store = storeBytes();
+
+    answerNextModal("btn_cance");
+    m_window->confirmExit();
+    QVERIFY(m_window->isVisible());
+
+    answerNextModal("btn_ok");
+    m_window->confirmExit();
+    QVERIFY(!m_window->isVisible());
+    QTest::qWait(100);
+    QCOMPARE(m_sc->runCount(), 4);
+    QCOMPARE(storeBytes(), store);
+    QVERIFY(loginDialogs().isEmpty());
+}
+
+QTEST_MAIN(TestMainDialogService)
+#include "tst_maindialog_service.moc"
