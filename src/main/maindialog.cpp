@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "app/myoperatorutil.h"
+#include "diagnostics/checkboxframe.h"
 #include "diagnostics/httpserverthread.h"
 #include "dialogs/myconfirmdialog.h"
 #include "login/logindialog.h"
@@ -200,7 +201,9 @@ void MainDialog::pairEngineCheckBoxes()
 
 void MainDialog::openToolbox()
 {
-    // The diagnostics toolbox window is not part of the client yet.
+    // Each click opens a window of its own; it deletes itself when closed.
+    auto *toolbox = new CheckBoxFrame();
+    toolbox->show();
 }
 
 void MainDialog::showPage(const QString &key)

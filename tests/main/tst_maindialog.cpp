@@ -1,6 +1,7 @@
 // The main window's shell driven through its widgets: pages, navigation,
 // clickable labels, dragging, pictures, the tray and help menus.
 #include "app/globals.h"
+#include "diagnostics/checkboxframe.h"
 #include "dialogs/msgtipwidget.h"
 #include "main/maindialog.h"
 #include "main/navmenuwidget.h"
@@ -94,11 +95,11 @@ QImage imageOf(const QLabel *label)
     return label->pixmap(Qt::ReturnByValue).toImage();
 }
 
-int topLevelCount()
+int countToolboxes()
 {
     int count = 0;
     for (QWidget *widget : QApplication::topLevelWidgets())
-        if (!qobject_cast<QMenu *>(widget))
+        if (qobject_cast<CheckBoxFrame *>(widget))
             ++count;
     return count;
 }
@@ -125,7 +126,7 @@ private slots:
     void consoleButtonsAndLabels();
     void backButtonsAndAvatarPresses();
     void bannerOpensTheVirtualPrivateLinePage();
-    void toolboxIsNotOfferedYet();
+    void toolboxButtonsOpenANewToolboxEachTime();
     void draggingStaysOnThePrimaryScreen();
     void loadImage_data();
     void loadImage();
@@ -438,13 +439,21 @@ void TestMainDialog::bannerOpensTheVirtualPrivateLinePage()
     QCOMPARE(m_browser.urls, QList<QUrl>{QUrl(g_webBaseUrl + QStringLiteral("nexl/index.html"))});
 }
 
-void TestMainDialog::toolboxIsNotOfferedYet()
+void TestMainDialog::toolboxButtonsOpenANewToolboxEachTime()
 {
     m_window = makeWindow();
-    const int before = topLevelCount();
     child<QPushButton>("btn_local_check")->click();
     child<QPushButton>("btn_local_check_2")->click();
-    QCOMPARE(topLevelCount(), before);
+    child<QPushButton>("btn_local_check")->click();
+    QList<CheckBoxFrame *> boxes;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<CheckBoxFrame *>(widget); box && box->isVisible())
+            boxes.append(box);
+    QCOMPARE(boxes.size(), 3);
+    QVERIFY(!boxes.first()->parent());
+    for (CheckBoxFrame *box : boxes)
+        box->close(); // they delete themselves
+    QTRY_COMPARE(countToolboxes(), 0);
 }
 
 void TestMainDialog::draggingStaysOnThePrimaryScreen()
@@ -665,10 +674,13 @@ void TestMainDialog::helpMenuEntries()
     actions[5]->trigger();
     QVERIFY(asked);
 
-    // The toolbox is not offered yet: nothing opens.
-    const int before = topLevelCount();
+    // The toolbox opens as a window of its own.
+    QCOMPARE(countToolboxes(), 0);
     actions[6]->trigger();
-    QCOMPARE(topLevelCount(), before);
+    QCOMPARE(countToolboxes(), 1);
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (qobject_cast<CheckBoxFrame *>(widget))
+            widget->close();
 }
 
 QTEST_MAIN(TestMainDialog)
