@@ -1,5 +1,82 @@
 #include "diagnostics/httpserverthread.h"
 
-HttpServerThread::HttpServerThread() : QThread(nullptr), m_port(18000) {}
+#include "app/globals.h"
+#include "diagnostics/testpage.h"
 
-void HttpServerThread::startServer() {}
+#include <QDateTime>
+#include <QDebug>
+#include <QTcpSocket>
+
+namespace {
+quint16 g_defaultPort = HttpServerThread::DefaultPort;
+QHostAddress g_defaultAddress = QHostAddress(QHostAddress::Any);
+} // namespace
+
+void HttpServerThread::setDefaultEndpoint(quint16 port, const QHostAddress &address)
+{
+    g_defaultPort = port;
+    g_defaultAddress = address;
+}
+
+HttpServerThread::HttpServerThread() : HttpServerThread(g_defaultPort, g_defaultAddress) {}
+
+HttpServerThread::HttpServerThread(quint16 port, const QHostAddress &address)
+    : QThread(nullptr), m_server(), m_port(port), m_address(address)
+{
+}
+
+void HttpServerThread::startServer()
+{
+    if (m_server.isListening())
+        return;
+    if (!m_server.listen(m_address, m_port)) {
+        qDebug() << "Failed to start server.";
+        return;
+    }
+    qDebug() << "Server started. Listening on port 18000.";
+    connect(&m_server, &QTcpServer::newConnection, this, &HttpServerThread::handleNewConnection);
+}
+
+bool HttpServerThread::isListening() const
+{
+    return m_server.isListening();
+}
+
+quint16 HttpServerThread::serverPort() const
+{
+    return m_server.serverPort();
+}
+
+int HttpServerThread::openConnections() const
+{
+    return m_server.findChildren<QTcpSocket *>(QString(), Qt::FindDirectChildrenOnly).size();
+}
+
+void HttpServerThread::handleNewConnection()
+{
+    qDebug() << "接收到一个客户端访问请求";
+    QTcpSocket *socket = m_server.nextPendingConnection();
+    if (!socket)
+        return;
+
+    // The socket goes as soon as its peer is gone, so a server that runs for
+    // the whole session does not collect one socket per visit. Not on errors:
+    // after a peer's half-close Qt still flushes the page before disconnecting.
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    // Requests are never looked at; dropping what arrives keeps a peer that
+    // sends without end from filling memory.
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+
+    writeResponse(socket);
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        socket->deleteLater();
+}
+
+void HttpServerThread::writeResponse(QIODevice *socket)
+{
+    qDebug() << "处理客户端访问请求";
+    const QDateTime headerTime = QDateTime::currentDateTime();
+    const QDateTime pageTime = QDateTime::currentDateTime();
+    socket->write(testPageResponse(g_userId, headerTime, pageTime));
+    qDebug() << "响应发送完成";
+}

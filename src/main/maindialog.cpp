@@ -307,13 +307,18 @@ void MainDialog::logout()
 
     m_trayIcon->showMessage(QStringLiteral("Tessaro"),
                             QStringLiteral("退出账号，内网穿透服务已停止!"),
-                            QSystemTrayIcon::Information, 5000);
+                            QSystemTrayIcon::Information, TrayBalloonMs);
     // Cleared before the stop, so the service cannot come back signed in even
     // when stopping it fails.
     m_util->setValue(QStringLiteral("server/user"), QString());
     m_util->setValue(QStringLiteral("server/pass"), QString());
     m_util->setValue(QStringLiteral("server/userId"), QString());
     m_serviceController->stopService();
+
+    // The signed-out window stays alive but must not come back through its
+    // tray icon; the icon itself goes once the balloon has been shown.
+    m_signedOut = true;
+    QTimer::singleShot(TrayBalloonMs, m_trayIcon, &QSystemTrayIcon::hide);
 
     auto *login = new LoginDialog(nullptr);
     login->show();

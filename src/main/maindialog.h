@@ -3,9 +3,12 @@
 #include <QDialog>
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
+
+#include "tunnels/checktarget.h"
 
 namespace Ui {
 class MainDialog;
@@ -19,6 +22,7 @@ class QPushButton;
 class QSystemTrayIcon;
 
 class ChangjingWidget;
+class CheckThread;
 class CTParamWidget;
 class HttpServerThread;
 class MyOperatorUtil;
@@ -71,12 +75,15 @@ public:
     void showEdition();
     void initTrafficTiles();
     void showUserInfo();
+    static int daysSince(const QString &dateTime);
     void loadCouponCount();
     void loadMessage();
     void loadAnnouncement();
 
     // Tunnel and catalogue pages (tunnels/, catalogue/)
     void reloadTunnelList();
+    void loadTunnelToEditForm(TunnelBean *bean);
+    void startTunnelCheck(TunnelBean *bean);
     void loadSceneList();
     void loadAddonList();
 
@@ -122,10 +129,17 @@ private:
     QString checkTunnelId;
     QString editTunnelId;
     QString selectedSceneId;
-    TunnelBean *checkBean = nullptr;
+    int m_adPictureRequest = 0; // latest value-added click; older pictures are dropped
+    // The tunnel under test, copied: results may arrive after a list rebuild.
+    CheckTarget m_checkTarget;
+    // The checks of the current test; results of earlier tests are ignored.
+    QPointer<CheckThread> m_localCheck;
+    QPointer<CheckThread> m_publicCheck;
     CTParamWidget *tunnelCountTile = nullptr;
 
     QSystemTrayIcon *m_trayIcon = nullptr;
+    static constexpr int TrayBalloonMs = 5000;
+    bool m_signedOut = false; // set by logout; the window is then never shown again
     QMenu *m_trayMenu = nullptr;
     QAction *m_actionOpen = nullptr;
     QAction *m_actionVersion = nullptr;

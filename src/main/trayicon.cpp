@@ -66,11 +66,13 @@ void MainDialog::showVersionMessage()
 {
     m_trayIcon->showMessage(QStringLiteral("Tessaro"),
                             QStringLiteral("企业私有云V") + g_clientVersion + QStringLiteral("!"),
-                            QSystemTrayIcon::Information, 5000);
+                            QSystemTrayIcon::Information, TrayBalloonMs);
 }
 
 void MainDialog::showWindowAgain()
 {
+    if (m_signedOut)
+        return;
     show();
     raise();
     activateWindow();

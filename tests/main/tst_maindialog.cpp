@@ -166,6 +166,9 @@ void TestMainDialog::init()
     FakeHttpServer::Response empty;
     empty.body = "{}";
     m_server->setDefaultResponse(empty);
+    FakeHttpServer::Response noTunnels;
+    noTunnels.body = R"({"code":0,"data":[]})";
+    m_server->setResponse(QStringLiteral("ClientTunnelAction?method=list"), noTunnels);
     m_server->setResponse(QStringLiteral("images/avatar.png"), picture(png(100, 80, Qt::red)));
     m_server->setResponse(QStringLiteral("images/client_bg.png"), picture(png(300, 200, Qt::blue)));
     m_server->setResponse(QStringLiteral("images/touxiang.png"), picture(png(64, 64, Qt::green)));
@@ -173,6 +176,7 @@ void TestMainDialog::init()
     g_webBaseUrl = m_server->baseUrl();
     g_avatar = m_server->baseUrl() + QStringLiteral("images/avatar.png");
     g_userId = QStringLiteral("7");
+    g_num = QStringLiteral("2");
     g_password = QStringLiteral("pw");
 
     m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));

@@ -12,6 +12,7 @@
 #include "support/fakehttpserver.h"
 #include "support/testenv.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -19,6 +20,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QtTest>
 
@@ -448,6 +450,14 @@ void TestMainDialogService::logoutConfirmed()
     QVERIFY(!logins[0]->parentWidget());
     QCOMPARE(logins[0]->findChild<QLineEdit *>("lineEdit")->text(), QString());
     QCOMPARE(logins[0]->findChild<QLineEdit *>("lineEdit_2")->text(), QString());
+
+    // The signed-out window cannot be brought back from its tray menu.
+    const auto entries = m_window->findChildren<QMenu *>();
+    for (QMenu *menu : entries)
+        for (QAction *action : menu->actions())
+            if (action->text() == QStringLiteral("打开"))
+                action->trigger();
+    QVERIFY(!m_window->isVisible());
 }
 
 void TestMainDialogService::exitClosesOnlyTheWindow()

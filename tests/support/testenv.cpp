@@ -1,5 +1,7 @@
 #include "support/testenv.h"
 
+#include "diagnostics/httpserverthread.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -28,6 +30,7 @@ void initTestEnvironment()
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
     QStandardPaths::setTestModeEnabled(true);
+    HttpServerThread::setDefaultEndpoint(0, QHostAddress(QHostAddress::LocalHost));
 }
 
 QString testHomePath()

@@ -1,0 +1,527 @@
+// The tunnel page of the main window against a fake provider: the list call,
+// the cards and the count tile, and what each card action does.
+#include "app/globals.h"
+#include "dialogs/msgtipwidget.h"
+#include "main/maindialog.h"
+#include "platform/platform.h"
+#include "support/fakecommand.h"
+#include "support/fakehttpserver.h"
+#include "support/testenv.h"
+#include "tunnels/ctparamwidget.h"
+#include "tunnels/tunnelbean.h"
+#include "tunnels/tunnelwidget.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QUrlQuery>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+// Stands in for the browser.
+class UrlSink : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+namespace {
+
+const QString kListRoute = QStringLiteral("ClientTunnelAction?method=list");
+
+QJsonObject tunnel(const QString &id, const QString &name, const QString &channelType = "1")
+{
+    return QJsonObject{{"name", name},
+                       {"id", id},
+                       {"domain", id + ".example.net"},
+                       {"dst_address", "192.168.0." + id},
+                       {"dst_port", "80" + id},
+                       {"public_address", "10.0.0." + id},
+                       {"public_port", "3" + id},
+                       {"public_port2", ""},
+                       {"domain_type", "1"},
+                       {"channel_type", channelType},
+                       {"channel_state", "1"},
+                       {"channel_model", "3"},
+                       {"model", ""},
+                       {"domain_auth", ""},
+                       {"daikuan", "1" + id}};
+}
+
+QJsonArray tunnels(int count)
+{
+    QJsonArray array;
+    for (int i = 1; i <= count; ++i)
+        array.append(tunnel(QString::number(i), QStringLiteral("应用%1").arg(i)));
+    return array;
+}
+
+FakeHttpServer::Response json(const QJsonObject &object)
+{
+    FakeHttpServer::Response response;
+    response.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return response;
+}
+
+FakeHttpServer::Response listOf(const QJsonArray &data)
+{
+    return json(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", data}});
+}
+
+FakeHttpServer::Response raw(const QByteArray &body)
+{
+    FakeHttpServer::Response response;
+    response.body = body;
+    return response;
+}
+
+// Answers the next modal dialog: hands it to `inspect`, then clicks `button`.
+void answerNextModal(const char *button, std::function<void(QWidget *)> inspect = {})
+{
+    auto *poll = new QTimer;
+    poll->setInterval(20);
+    const QString name = QLatin1String(button);
+    QObject::connect(poll, &QTimer::timeout, [poll, inspect, name] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (inspect)
+            inspect(modal);
+        if (auto *answer = modal->findChild<QPushButton *>(name))
+            answer->click();
+    });
+    poll->start();
+}
+
+QString labelText(QWidget *parent, const char *name)
+{
+    auto *label = parent->findChild<QLabel *>(QLatin1String(name));
+    return label ? label->text() : QStringLiteral("<no %1>").arg(QLatin1String(name));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(FakeHttpServer::Response)
+
+class TestTunnelList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void listShowsCardsInReplyOrderWithTheTile();
+    void everyCardOfALongListCanBeReached();
+    void emptyListShowsNoCards();
+    void nonStringKeysGiveEmptyFields();
+    void failedListLeavesThePageEmpty_data();
+    void failedListLeavesThePageEmpty();
+    void reloadReleasesTheOldCards();
+
+    void copyPutsTheAccessAddressOnTheClipboard_data();
+    void copyPutsTheAccessAddressOnTheClipboard();
+    void editFillsTheEditPage();
+    void consoleActionsAskFirst_data();
+    void consoleActionsAskFirst();
+    void unknownTunnelOrActionDoesNothing();
+
+private:
+    void makeWindow(const FakeHttpServer::Response &list);
+    QWidget *page() const;
+    QList<TunnelWidget *> cards() const;
+    CTParamWidget *tile() const;
+    TunnelWidget *cardTitled(const QString &title) const;
+
+    template <typename T> T *child(const char *name) const
+    {
+        T *found = m_window->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qWarning("no widget %s", name);
+        return found;
+    }
+
+    UrlSink m_browser;
+    std::unique_ptr<FakeHttpServer> m_server;
+    std::unique_ptr<FakeCommand> m_sc;
+    std::unique_ptr<MainDialog> m_window;
+};
+
+void TestTunnelList::initTestCase()
+{
+    initTestEnvironment();
+    for (const char *scheme : {"http", "https"})
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_browser, "open");
+}
+
+void TestTunnelList::init()
+{
+    m_server = std::make_unique<FakeHttpServer>();
+    QVERIFY(m_server->listen());
+    m_server->setDefaultResponse(raw("{}"));
+    g_apiBaseUrl = m_server->baseUrl();
+    g_webBaseUrl = m_server->baseUrl();
+    g_avatar.clear();
+    g_userId = QStringLiteral("7");
+    g_userName = QStringLiteral("alice & bob");
+    g_password = QStringLiteral("p=w#1");
+    g_num = QStringLiteral("5");
+
+    m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
+    m_sc->setOutput("\r\nSERVICE_NAME: tessarosvc \r\n"
+                    "        STATE              : 4  RUNNING \r\n");
+    platform::Overrides overrides;
+    overrides.serviceControlProgram = m_sc->program();
+    overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
+    overrides.commandWaitMs = 3000;
+    platform::setOverrides(overrides);
+    m_browser.urls.clear();
+    QApplication::clipboard()->clear();
+}
+
+void TestTunnelList::cleanup()
+{
+    m_window.reset();
+    platform::clearOverrides();
+}
+
+void TestTunnelList::makeWindow(const FakeHttpServer::Response &list)
+{
+    m_server->setResponse(kListRoute, list);
+    m_window = std::make_unique<MainDialog>(nullptr);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+QWidget *TestTunnelList::page() const
+{
+    return child<QWidget>("page");
+}
+
+QList<TunnelWidget *> TestTunnelList::cards() const
+{
+    // Children keep their order of creation, which is the reply's order.
+    return child<QWidget>("tunnelListContainer")
+        ->findChildren<TunnelWidget *>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+CTParamWidget *TestTunnelList::tile() const
+{
+    // The count tile is the first tile the window puts on the tunnel page.
+    const auto tiles = page()->findChildren<CTParamWidget *>();
+    return tiles.isEmpty() ? nullptr : tiles.first();
+}
+
+TunnelWidget *TestTunnelList::cardTitled(const QString &title) const
+{
+    for (TunnelWidget *card : cards())
+        if (labelText(card, "label_name") == title)
+            return card;
+    return nullptr;
+}
+
+void TestTunnelList::listShowsCardsInReplyOrderWithTheTile()
+{
+    QJsonArray data;
+    data.append(tunnel("42", "NAS"));
+    data.append(tunnel("7", "远程桌面"));
+    data.append(tunnel("13", "网站"));
+    makeWindow(listOf(data));
+
+    // The request: keys in order, the account's values encoded.
+    const auto requests = m_server->requests();
+    QVERIFY(!requests.isEmpty());
+    const auto &list = requests.first();
+    QCOMPARE(list.method, QByteArray("POST"));
+    QCOMPARE(list.path, QStringLiteral("ClientTunnelAction"));
+    QCOMPARE(list.queryKeys(), (QStringList{"method", "username", "password"}));
+    QCOMPARE(list.queryValue("method"), QStringLiteral("list"));
+    QCOMPARE(list.queryValue("username"), g_userName);
+    QCOMPARE(list.queryValue("password"), g_password);
+
+    QCOMPARE(labelText(tile(), "label"), QStringLiteral("3/5"));
+    QCOMPARE(labelText(tile(), "label_2"), QStringLiteral("条"));
+    QCOMPARE(labelText(tile(), "label_3"), QStringLiteral("映射数"));
+
+    const auto shown = cards();
+    QCOMPARE(shown.size(), 3);
+    QCOMPARE(labelText(shown[0], "label_name"), QStringLiteral("NAS"));
+    QCOMPARE(labelText(shown[1], "label_name"), QStringLiteral("远程桌面"));
+    QCOMPARE(labelText(shown[2], "label_name"), QStringLiteral("网站"));
+    QCOMPARE(labelText(shown[1], "label_3"), QStringLiteral("7.example.net:37"));
+    QCOMPARE(labelText(shown[1], "label_5"), QStringLiteral("192.168.0.7:807"));
+    QCOMPARE(labelText(shown[1], "label_7"), QStringLiteral("17M"));
+    const QPoint expected[] = {{10, 100}, {310, 100}, {10, 280}};
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(shown[i]->isVisible());
+        QCOMPARE(shown[i]->mapTo(page(), QPoint(0, 0)), expected[i]);
+    }
+}
+
+void TestTunnelList::everyCardOfALongListCanBeReached()
+{
+    makeWindow(listOf(tunnels(7)));
+    QCOMPARE(labelText(tile(), "label"), QStringLiteral("7/5"));
+    const auto shown = cards();
+    QCOMPARE(shown.size(), 7);
+
+    // The first four keep their places on the page; the rest continue the grid.
+    const QPoint expected[] = {{10, 100}, {310, 100}, {10, 280}, {310, 280},
+                               {10, 460}, {310, 460}, {10, 640}};
+    QList<QRect> taken;
+    for (int i = 0; i < 7; ++i) {
+        QCOMPARE(labelText(shown[i], "label_name"), QStringLiteral("应用%1").arg(i + 1));
+        QCOMPARE(shown[i]->mapTo(page(), QPoint(0, 0)), expected[i]);
+        const QRect rect(shown[i]->pos(), shown[i]->size());
+        for (const QRect &other : taken)
+            QVERIFY2(!rect.intersects(other), "cards overlap");
+        taken.append(rect);
+    }
+
+    // Cards beyond the visible rows are reached by scrolling the list, and the
+    // whole card fits inside the page's width.
+    auto *area = child<QScrollArea>("tunnelScrollArea");
+    QVERIFY(area->verticalScrollBar()->maximum() > 0);
+    QVERIFY(shown[6]->visibleRegion().isEmpty());
+    area->ensureWidgetVisible(shown[6]);
+    QTRY_VERIFY(!shown[6]->visibleRegion().isEmpty());
+    const QRect inViewport(shown[6]->mapTo(area->viewport(), QPoint(0, 0)), shown[6]->size());
+    QVERIFY(area->viewport()->rect().contains(inViewport));
+    area->ensureWidgetVisible(shown[0]);
+    QTRY_VERIFY(!shown[0]->visibleRegion().isEmpty());
+}
+
+void TestTunnelList::emptyListShowsNoCards()
+{
+    makeWindow(listOf(QJsonArray()));
+    QCOMPARE(cards().size(), 0);
+    QCOMPARE(labelText(tile(), "label"), QStringLiteral("0/5"));
+    QCOMPARE(labelText(tile(), "label_2"), QStringLiteral("条"));
+
+    // A reply with data but without code is a success as well.
+    m_server->setResponse(kListRoute, json(QJsonObject{{"data", tunnels(2)}}));
+    m_window->reloadTunnelList();
+    QCOMPARE(cards().size(), 2);
+    QCOMPARE(labelText(tile(), "label"), QStringLiteral("2/5"));
+}
+
+void TestTunnelList::nonStringKeysGiveEmptyFields()
+{
+    QJsonObject numbers = tunnel("5", "数字端口");
+    numbers["dst_port"] = 8080;
+    numbers["daikuan"] = QJsonValue::Null;
+    QJsonObject nameless = tunnel("6", "");
+    QJsonArray data{numbers, nameless, QJsonValue(17)};
+    makeWindow(listOf(data));
+
+    const auto shown = cards();
+    QCOMPARE(shown.size(), 3);
+    QCOMPARE(labelText(tile(), "label"), QStringLiteral("3/5"));
+    QCOMPARE(labelText(shown[0], "label_5"), QStringLiteral("192.168.0.5:"));
+    QCOMPARE(labelText(shown[0], "label_7"), QStringLiteral("M"));
+    QCOMPARE(labelText(shown[1], "label_name"), QStringLiteral("默认"));
+    // An element that is no object is a tunnel with every field empty.
+    QCOMPARE(labelText(shown[2], "label_name"), QStringLiteral("默认"));
+    QCOMPARE(shown[2]->tunnelBean()->id(), QString());
+    QCOMPARE(shown[2]->mapTo(page(), QPoint(0, 0)), QPoint(10, 280));
+}
+
+void TestTunnelList::failedListLeavesThePageEmpty_data()
+{
+    QTest::addColumn<FakeHttpServer::Response>("reply");
+    FakeHttpServer::Response silent;
+    silent.neverAnswer = true;
+    FakeHttpServer::Response reset;
+    reset.resetConnection = true;
+    FakeHttpServer::Response serverError = listOf(tunnels(2));
+    serverError.status = 500;
+
+    QTest::newRow("refused") << json(QJsonObject{{"code", 2}, {"data", tunnels(2)}});
+    QTest::newRow("time-out") << silent;
+    QTest::newRow("empty object") << raw("{}");
+    QTest::newRow("not json") << raw("<html>busy</html>");
+    QTest::newRow("connection reset") << reset;
+    QTest::newRow("server error") << serverError;
+}
+
+void TestTunnelList::failedListLeavesThePageEmpty()
+{
+    QFETCH(FakeHttpServer::Response, reply);
+    makeWindow(listOf(tunnels(3)));
+    QCOMPARE(cards().size(), 3);
+
+    m_server->setResponse(kListRoute, reply);
+    m_window->reloadTunnelList();
+    QCOMPARE(cards().size(), 0);
+    QCOMPARE(labelText(tile(), "label"), QStringLiteral("0/0"));
+    QCOMPARE(labelText(tile(), "label_2"), QStringLiteral("条"));
+    QCOMPARE(labelText(tile(), "label_3"), QStringLiteral("映射数"));
+    // Nothing else tells the user (a long wait lets the sign-in restart report).
+    for (MsgTipWidget *tip : m_window->findChildren<MsgTipWidget *>())
+        QCOMPARE(labelText(tip, "label_2"), QStringLiteral("服务重启成功!"));
+}
+
+void TestTunnelList::reloadReleasesTheOldCards()
+{
+    makeWindow(listOf(tunnels(5)));
+    QList<QPointer<TunnelWidget>> oldCards;
+    QList<QPointer<TunnelBean>> oldRecords;
+    for (TunnelWidget *card : cards()) {
+        oldCards.append(card);
+        oldRecords.append(card->tunnelBean());
+    }
+    QCOMPARE(oldCards.size(), 5);
+
+    m_server->setResponse(kListRoute, listOf(tunnels(2)));
+    m_window->reloadTunnelList();
+    for (int i = 0; i < 5; ++i) {
+        QVERIFY(oldCards[i].isNull());
+        QVERIFY(oldRecords[i].isNull());
+    }
+    QCOMPARE(cards().size(), 2);
+    QCOMPARE(labelText(tile(), "label"), QStringLiteral("2/5"));
+    // The list shrinks with the cards, so nothing is left to scroll to.
+    QCOMPARE(child<QWidget>("tunnelListContainer")->minimumHeight(), 180);
+}
+
+void TestTunnelList::copyPutsTheAccessAddressOnTheClipboard_data()
+{
+    QTest::addColumn<QString>("channelType");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("general") << "1"
+                             << "9.example.net:39";
+    QTest::newRow("https") << "5"
+                           << "https://9.example.net";
+}
+
+void TestTunnelList::copyPutsTheAccessAddressOnTheClipboard()
+{
+    QFETCH(QString, channelType);
+    QFETCH(QString, address);
+    QJsonArray data{tunnel("8", "其他"), tunnel("9", "目标", channelType)};
+    makeWindow(listOf(data));
+
+    cardTitled("目标")->findChild<QPushButton *>("pushButton_2")->click();
+    QCOMPARE(QApplication::clipboard()->text(), address);
+    const auto tips = m_window->findChildren<MsgTipWidget *>();
+    QCOMPARE(tips.size(), 1);
+    QCOMPARE(labelText(tips.first(), "label_2"), QStringLiteral("已复制到剪切板"));
+    QCOMPARE(tips.first()->pos(), QPoint(300, 2));
+}
+
+void TestTunnelList::editFillsTheEditPage()
+{
+    QJsonArray data{tunnel("3", "普通"), tunnel("4", "加密", "5")};
+    makeWindow(listOf(data));
+    auto *stack = child<QStackedWidget>("stackedWidget");
+
+    cardTitled("普通")->findChild<QPushButton *>("pushButton")->click();
+    QCOMPARE(stack->currentIndex(), 6);
+    QCOMPARE(child<QLineEdit>("create_name_2")->text(), QStringLiteral("普通"));
+    QCOMPARE(child<QLineEdit>("create_dst_address_2")->text(), QStringLiteral("192.168.0.3"));
+    QCOMPARE(child<QLineEdit>("create_dst_port_2")->text(), QStringLiteral("803"));
+    QCOMPARE(child<QLineEdit>("create_domain2")->text(), QStringLiteral("3.example.net"));
+    QCOMPARE(child<QLabel>("label_32")->text(), QStringLiteral("33"));
+
+    // An HTTPS tunnel is reached on 443 whatever its public port.
+    child<QPushButton>("btn_back2")->click();
+    cardTitled("加密")->findChild<QPushButton *>("pushButton")->click();
+    QCOMPARE(stack->currentIndex(), 6);
+    QCOMPARE(child<QLineEdit>("create_name_2")->text(), QStringLiteral("加密"));
+    QCOMPARE(child<QLabel>("label_32")->text(), QStringLiteral("443"));
+}
+
+void TestTunnelList::consoleActionsAskFirst_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("delete") << "删除"
+                            << "删除映射需登录控制台，点击确认跳转到控制台？";
+    QTest::newRow("domain") << "修改域名"
+                            << "更改域名需登录控制台，点击确认跳转到控制台？";
+}
+
+void TestTunnelList::consoleActionsAskFirst()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, question);
+    makeWindow(listOf(tunnels(2)));
+    TunnelWidget *card = cards().at(1);
+    auto trigger = [card, action] {
+        if (action == QStringLiteral("删除"))
+            card->findChild<QPushButton *>("pushButton_4")->click();
+        else
+            emit card->messageSent(card->tunnelBean()->id(), action);
+    };
+
+    QString asked;
+    answerNextModal("btn_cance", [&asked](QWidget *dialog) {
+        asked = dialog->windowTitle() + QLatin1Char('|') + labelText(dialog, "label_2");
+    });
+    trigger();
+    QCOMPARE(asked, QStringLiteral("操作提示|") + question);
+    QVERIFY(m_browser.urls.isEmpty());
+    QCOMPARE(cards().size(), 2);
+
+    answerNextModal("btn_ok");
+    trigger();
+    QCOMPARE(m_browser.urls.size(), 1);
+    const QUrl url = m_browser.urls.first();
+    QVERIFY2(url.toString().startsWith(g_webBaseUrl + QStringLiteral("ClientAction?")),
+             qPrintable(url.toString()));
+    QCOMPARE(QUrlQuery(url).queryItemValue(QStringLiteral("page")),
+             QStringLiteral("chuantou_panel"));
+    // The client deletes nothing itself.
+    QCOMPARE(cards().size(), 2);
+}
+
+void TestTunnelList::unknownTunnelOrActionDoesNothing()
+{
+    makeWindow(listOf(tunnels(2)));
+    auto *stack = child<QStackedWidget>("stackedWidget");
+    TunnelWidget *card = cards().first();
+    const QString id = card->tunnelBean()->id();
+
+    // A dialog here would block the test; count any that appears and close it.
+    int dialogs = 0;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, [&dialogs] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            ++dialogs;
+            modal->close();
+        }
+    });
+    watcher.start(20);
+
+    for (const char *name : {"删除", "编辑", "检测", "复制", "修改域名"})
+        emit card->messageSent(QStringLiteral("no-such-id"), QString::fromUtf8(name));
+    for (const char *name : {"", "delete", "复制 ", "复制地址"})
+        emit card->messageSent(id, QString::fromUtf8(name));
+    QTest::qWait(100);
+    QCOMPARE(dialogs, 0);
+    QCOMPARE(stack->currentIndex(), 0);
+    QVERIFY(QApplication::clipboard()->text().isEmpty());
+    QVERIFY(m_window->findChildren<MsgTipWidget *>().isEmpty());
+    QVERIFY(m_browser.urls.isEmpty());
+}
+
+QTEST_MAIN(TestTunnelList)
+#include "tst_tunnellist.moc"
