@@ -1,5 +1,6 @@
 // The provider's HTTP API, exercised over real HTTP against the real program.
 
+#include "support/providerprocess.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>
@@ -28,58 +29,6 @@ struct HttpResult
     int status = 0;
     QByteArray body;
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
-};
-
-// One provider process on a free port with its own database.
-class Provider
-{
-public:
-    ~Provider() { stop(); }
-
-    bool start(const QString &database)
-    {
-        m_process.setProgram(QCoreApplication::applicationDirPath() +
-                             QStringLiteral("/tessaro-provider"));
-        m_process.setArguments({QStringLiteral("--port"), QStringLiteral("0"),
-                                QStringLiteral("--db"), database, QStringLiteral("--quiet")});
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(10000)) {
-            return false;
-        }
-        static const QRegularExpression listening(
-            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-        QByteArray output;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 30000 && m_process.state() == QProcess::Running) {
-            m_process.waitForReadyRead(200);
-            output += m_process.readAllStandardOutput();
-            const auto match = listening.match(QString::fromUtf8(output));
-            if (match.hasMatch()) {
-                m_port = match.captured(1).toInt();
-                return true;
-            }
-        }
-        return false;
-    }
-
-    void stop()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(10000)) {
-                m_process.kill();
-                m_process.waitForFinished(5000);
-            }
-        }
-    }
-
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
-
-private:
-    QProcess m_process;
-    int m_port = 0;
 };
 
 // Builds "Action?method=m&k=v..." with every value percent-encoded as UTF-8,
@@ -171,7 +120,7 @@ private:
 
     QNetworkAccessManager m_manager;
     QTemporaryDir *m_dir = nullptr;
-    Provider *m_provider = nullptr;
+    ProviderProcess *m_provider = nullptr;
 };
 
 void TestProviderApi::initTestCase()
@@ -184,7 +133,7 @@ void TestProviderApi::init()
     // Every test starts from a fresh demo database.
     m_dir = new QTemporaryDir;
     QVERIFY(m_dir->isValid());
-    m_provider = new Provider;
+    m_provider = new ProviderProcess;
     QVERIFY2(m_provider->start(m_dir->filePath(QStringLiteral("provider.db"))),
              "tessaro-provider did not report that it listens");
 }

@@ -1,6 +1,7 @@
 // The provider's web console, public pages and pictures, its command line and
 // what survives a restart, exercised against the real program.
 
+#include "support/providerprocess.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>
@@ -26,11 +27,6 @@ const QString kUser = QStringLiteral("demo");
 const QString kPassword = QStringLiteral("demo1234");
 const QString kUserId = QStringLiteral("10001");
 
-QString program()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/tessaro-provider");
-}
-
 struct HttpResult
 {
     int status = 0;
@@ -38,65 +34,6 @@ struct HttpResult
     QByteArray location;
     QString text() const { return QString::fromUtf8(body); }
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
-};
-
-// One provider process with its own database, on a free port unless told.
-class Provider
-{
-public:
-    ~Provider() { stop(); }
-
-    bool start(const QString &database, const QStringList &extra = {})
-    {
-        QStringList arguments{QStringLiteral("--db"), database, QStringLiteral("--quiet")};
-        if (!extra.contains(QStringLiteral("--port"))) {
-            arguments << QStringLiteral("--port") << QStringLiteral("0");
-        }
-        m_process.setProgram(program());
-        m_process.setArguments(arguments + extra);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(10000)) {
-            return false;
-        }
-        static const QRegularExpression listening(
-            QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 30000 && m_process.state() == QProcess::Running) {
-            m_process.waitForReadyRead(200);
-            m_output += m_process.readAllStandardOutput();
-            const auto match = listening.match(QString::fromUtf8(m_output));
-            if (match.hasMatch()) {
-                m_port = match.captured(1).toInt();
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // Stops the server as a service manager would; returns its exit code.
-    int stop()
-    {
-        if (m_process.state() == QProcess::NotRunning) {
-            return m_process.exitCode();
-        }
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-            return -1;
-        }
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-
-    int port() const { return m_port; }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-    int m_port = 0;
 };
 
 HttpResult send(QNetworkAccessManager &manager, const QString &url,
@@ -192,7 +129,7 @@ private:
 
     QNetworkAccessManager *m_manager = nullptr;
     QTemporaryDir *m_dir = nullptr;
-    Provider *m_provider = nullptr;
+    ProviderProcess *m_provider = nullptr;
 };
 
 void TestProviderConsole::initTestCase()
@@ -205,7 +142,7 @@ void TestProviderConsole::init()
     m_manager = new QNetworkAccessManager; // fresh cookies for every test
     m_dir = new QTemporaryDir;
     QVERIFY(m_dir->isValid());
-    m_provider = new Provider;
+    m_provider = new ProviderProcess;
     QVERIFY2(m_provider->start(m_dir->filePath(QStringLiteral("provider.db"))),
              "tessaro-provider did not report that it listens");
 }
@@ -625,7 +562,7 @@ void TestProviderConsole::restartKeepsData()
     m_manager->clearConnectionCache();
     QCOMPARE(m_provider->stop(), 0);
     delete m_provider;
-    m_provider = new Provider;
+    m_provider = new ProviderProcess;
     QVERIFY(m_provider->start(m_dir->filePath(QStringLiteral("provider.db"))));
 
     QCOMPARE(tunnels(), before);
@@ -656,7 +593,7 @@ void TestProviderConsole::resetRestoresDemoData()
     m_manager->clearConnectionCache();
     QCOMPARE(m_provider->stop(), 0);
     delete m_provider;
-    m_provider = new Provider;
+    m_provider = new ProviderProcess;
     QVERIFY(m_provider->start(m_dir->filePath(QStringLiteral("provider.db")),
                               {QStringLiteral("--reset")}));
 
@@ -683,7 +620,7 @@ void TestProviderConsole::resetRestoresDemoData()
 void TestProviderConsole::commandLine()
 {
     QProcess help;
-    help.start(program(), {QStringLiteral("--help")});
+    help.start(ProviderProcess::program(), {QStringLiteral("--help")});
     QVERIFY(help.waitForFinished(20000));
     QCOMPARE(help.exitCode(), 0);
     const QString text = QString::fromUtf8(help.readAllStandardOutput());
@@ -708,7 +645,7 @@ void TestProviderConsole::commandLine()
     };
     for (const QStringList &arguments : refused) {
         QProcess process;
-        process.start(program(), arguments);
+        process.start(ProviderProcess::program(), arguments);
         QVERIFY(process.waitForFinished(20000));
         QVERIFY2(process.exitCode() != 0, qPrintable(arguments.join(QLatin1Char(' '))));
         QVERIFY(!process.readAllStandardError().isEmpty());
@@ -721,7 +658,8 @@ void TestProviderConsole::commandLine()
     file.write(QByteArray(4096, 'x'));
     file.close();
     QProcess process;
-    process.start(program(), {QStringLiteral("--db"), notes, QStringLiteral("--port"), "0"});
+    process.start(ProviderProcess::program(),
+                  {QStringLiteral("--db"), notes, QStringLiteral("--port"), "0"});
     QVERIFY(process.waitForFinished(20000));
     QVERIFY(process.exitCode() != 0);
     QCOMPARE(QFileInfo(notes).size(), qint64(4096));
@@ -731,7 +669,7 @@ void TestProviderConsole::commandLine()
     QVERIFY(probe.listen(QHostAddress::LocalHost));
     const quint16 port = probe.serverPort();
     probe.close();
-    Provider chosen;
+    ProviderProcess chosen;
     QVERIFY(chosen.start(m_dir->filePath(QStringLiteral("chosen.db")),
                          {QStringLiteral("--address"), QStringLiteral("127.0.0.1"),
                           QStringLiteral("--port"), QString::number(port)}));
