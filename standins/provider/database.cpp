@@ -353,7 +353,7 @@ bool Database::seedDemo()
     };
     const DemoTunnel demoTunnels[] = {
         {"本地测试网站", "demo-web", "127.0.0.1", 18000, "3"},
-        {"办公室远程桌面", "demo-rdp", "192.168.1.20", 3389, "4"},
+        {"办公室远程桌面", "demo-rdp", "127.0.0.1", 3389, "4"},
     };
     int publicPort = kFirstPublicPort;
     for (const DemoTunnel &seed : demoTunnels) {

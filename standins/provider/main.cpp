@@ -7,6 +7,8 @@
 #include "database.h"
 #include "pictures.h"
 #include "sitepages.h"
+#include "tunnelserver.h"
+#include "tunnelwire.h"
 
 #include <httplib.h>
 
@@ -16,6 +18,7 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 
 #include <csignal>
@@ -33,6 +36,8 @@ struct Options
 {
     QString address;
     int port = kDefaultPort;
+    int tunnelPort = tunnelwire::kDefaultPort;
+    bool tunnelPortGiven = false;
     QString database;
     QString baseUrl;
     bool reset = false;
@@ -65,6 +70,14 @@ Options parseOptions(const QCoreApplication &app)
                        "\"listening on\" line).")
             .arg(kDefaultPort),
         QStringLiteral("N"), QString::number(kDefaultPort));
+    const QCommandLineOption tunnelPort(
+        QStringLiteral("tunnel-port"),
+        QStringLiteral(
+            "TCP port of the tunnel login server, on the same address (default %1; "
+            "0 picks a free port, shown in the \"tunnel server listening on\" line). When the "
+            "default port is taken, the provider runs without tunnels.")
+            .arg(tunnelwire::kDefaultPort),
+        QStringLiteral("N"), QString::number(tunnelwire::kDefaultPort));
     const QString defaultDatabase =
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
         QStringLiteral("/provider.db");
@@ -85,7 +98,7 @@ Options parseOptions(const QCoreApplication &app)
                        "again before serving."));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("Do not print a line per request."));
-    parser.addOptions({address, port, database, baseUrl, reset, quiet});
+    parser.addOptions({address, port, tunnelPort, database, baseUrl, reset, quiet});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("unexpected argument \"%1\"; see --help")
@@ -102,6 +115,12 @@ Options parseOptions(const QCoreApplication &app)
     if (!ok || options.port < 0 || options.port > 65535) {
         fail(QStringLiteral("--port needs a number from 0 to 65535, got \"%1\"")
                  .arg(parser.value(port)));
+    }
+    options.tunnelPortGiven = parser.isSet(tunnelPort);
+    options.tunnelPort = parser.value(tunnelPort).toInt(&ok);
+    if (!ok || options.tunnelPort < 0 || options.tunnelPort > 65535) {
+        fail(QStringLiteral("--tunnel-port needs a number from 0 to 65535, got \"%1\"")
+                 .arg(parser.value(tunnelPort)));
     }
     options.database = parser.value(database);
     if (options.database.isEmpty()) {
@@ -244,6 +263,39 @@ int main(int argc, char *argv[])
     console.install(server);
     site.install(server);
 
+    // The tunnel server runs its own event loop beside httplib's threads.
+    QThread tunnelThread;
+    tunnelThread.setObjectName(QStringLiteral("tunnels"));
+    auto *tunnels = new TunnelServer(database, options.quiet);
+    tunnels->moveToThread(&tunnelThread);
+    QObject::connect(&tunnelThread, &QThread::finished, tunnels, &QObject::deleteLater);
+    tunnelThread.start();
+    bool tunnelsListening = false;
+    quint16 tunnelPort = 0;
+    QMetaObject::invokeMethod(
+        tunnels,
+        [&] {
+            tunnelsListening =
+                tunnels->listen(QHostAddress(options.address), quint16(options.tunnelPort), &error);
+            tunnelPort = tunnels->port();
+        },
+        Qt::BlockingQueuedConnection);
+    if (!tunnelsListening && options.tunnelPortGiven) {
+        tunnelThread.quit();
+        tunnelThread.wait();
+        fail(QStringLiteral("cannot listen on %1:%2 for tunnels: %3")
+                 .arg(options.address)
+                 .arg(options.tunnelPort)
+                 .arg(error));
+    }
+    // Without --tunnel-port a second provider on this machine still serves
+    // its HTTP side; the first one keeps the tunnels.
+    if (!tunnelsListening) {
+        std::fprintf(stderr,
+                     "tessaro-provider: tunnel server not started: cannot listen on %s:%d (%s)\n",
+                     host.c_str(), options.tunnelPort, error.toLocal8Bit().constData());
+    }
+
     std::thread signalWaiter([&server, &stopSignals] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
@@ -254,12 +306,18 @@ int main(int argc, char *argv[])
                 QDir::toNativeSeparators(options.database).toLocal8Bit().constData());
     std::printf("demo account: %s / %s\n", Database::kDemoUser, Database::kDemoPassword);
     std::printf("listening on %s:%d\n", host.c_str(), port);
+    if (tunnelsListening) {
+        std::printf("tunnel server listening on %s:%d\n", host.c_str(), int(tunnelPort));
+    }
     std::fflush(stdout);
 
     const bool ok = server.listen_after_bind();
     // Wake the waiter if the server ended for another reason than a signal.
     pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
+    // Public ports and visitor connections close with the tunnel server.
+    tunnelThread.quit();
+    tunnelThread.wait();
     std::printf("stopped\n");
     std::fflush(stdout);
     return ok ? 0 : 1;

@@ -1,8 +1,19 @@
 #pragma once
 
+#include "tunnelwire.h"
+
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
+
+class QTcpSocket;
+class Connector;
+class QTimer;
+class Splice;
 
 // The signed-in account as the client left it in the credential store.
 struct ServiceAccount
@@ -14,20 +25,33 @@ struct ServiceAccount
     bool isEmpty() const { return user.isEmpty() && userId.isEmpty(); }
 };
 
-// The service's run: takes up the account at start, runs until stop() is
-// called, and logs both moments. The tunnels of the account will hang off
-// this object.
+// Where the tunnel login server is. The build setting, unless the service's
+// own file "tessarosvc.ini" beside the credential store says otherwise in its
+// [tunnel] section (keys host and port); the client never writes that file.
+struct LoginServer
+{
+    QString host;
+    quint16 port = tunnelwire::kDefaultPort;
+};
+
+// The service's run: takes up the account at start, logs in at the tunnel
+// login server, and carries each visitor of the account's tunnels to the local
+// application until stop() is called. A lost login server is tried again with
+// growing pauses; a refusal that will not change by retrying (wrong password,
+// replaced by a newer login) leaves the service idle until it is restarted.
 class TunnelService : public QObject
 {
     Q_OBJECT
 public:
     explicit TunnelService(QObject *parent = nullptr);
+    ~TunnelService() override;
 
     void start();
     const ServiceAccount &account() const { return m_account; }
 
     // Reads the store without ever writing it: the client owns that file.
     static ServiceAccount readAccount(const QString &storePath);
+    static LoginServer readLoginServer(const QString &configPath);
 
 public slots:
     void stop();
@@ -36,9 +60,39 @@ signals:
     void finished();
 
 private:
+    struct LocalEnd
+    {
+        QString name;
+        QHostAddress address;
+        QString addressText;
+        quint16 port = 0;
+    };
+
+    void connectToServer();
+    void connectionLost(const QString &reason);
+    void scheduleReconnect();
+    void readControl();
+    void handle(const QJsonObject &message);
+    void welcome(const QJsonObject &message);
+    void visitor(quint64 conn, qint64 tunnelId);
+    void refuse(quint64 conn, const QString &reason);
+    void send(const QJsonObject &message);
     void log(const QString &text);
 
     QFile m_log;
     ServiceAccount m_account;
+    LoginServer m_server;
     bool m_running = false;
+    bool m_loggedIn = false;
+    QTcpSocket *m_control = nullptr;
+    tunnelwire::LineBuffer m_lines;
+    QTimer *m_reconnect = nullptr;
+    QTimer *m_ping = nullptr;
+    QTimer *m_handshake = nullptr;
+    QElapsedTimer m_heard;
+    int m_backoffMs = 0;
+    QByteArray m_session;
+    QHash<qint64, LocalEnd> m_tunnels;
+    QList<Splice *> m_splices;
+    QList<Connector *> m_connecting;
 };

@@ -298,7 +298,7 @@ void TestMainDialog::createPageAlwaysStartsEmptyOnEngine8()
     auto *engine9 = child<QCheckBox>("checkBox_model9");
     for (int round = 0; round < 2; ++round) {
         name->setText(QStringLiteral("nas"));
-        address->setText(QStringLiteral("192.168.1.5"));
+        address->setText(QStringLiteral("127.0.11.5"));
         port->setText(QStringLiteral("5000"));
         engine9->setChecked(true);
         child<QPushButton>("btn_create")->click();

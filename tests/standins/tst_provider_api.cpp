@@ -459,7 +459,7 @@ void TestProviderApi::createStopsAtQuota()
     QVERIFY(signUp(QStringLiteral("second"), QStringLiteral("secret99")));
     const QJsonObject other = call(QStringLiteral("ClientTunnelAction"), QStringLiteral("create"),
                                    {{"name", "mine"},
-                                    {"private_address", "10.0.0.2"},
+                                    {"private_address", "127.0.20.2"},
                                     {"private_port", "22"},
                                     {"channel_type", "2"},
                                     {"channel_model", "3"}},
@@ -481,7 +481,7 @@ void TestProviderApi::updateChangesOwnTunnelOnly()
     const QString id = before.value(QStringLiteral("id")).toString();
     const QJsonObject reply = call(QStringLiteral("ClientTunnelAction"), QStringLiteral("update"),
                                    {{"name", "新名字 & more"},
-                                    {"private_address", "192.168.0.9"},
+                                    {"private_address", "127.0.10.9"},
                                     {"private_port", "8443"},
                                     {"id", id}});
     QCOMPARE(reply.value(QStringLiteral("code")).toInt(), 1);
@@ -490,7 +490,7 @@ void TestProviderApi::updateChangesOwnTunnelOnly()
     const QJsonObject after = tunnels().at(0).toObject();
     QCOMPARE(after.value(QStringLiteral("id")).toString(), id);
     QCOMPARE(after.value(QStringLiteral("name")).toString(), QStringLiteral("新名字 & more"));
-    QCOMPARE(after.value(QStringLiteral("dst_address")).toString(), QStringLiteral("192.168.0.9"));
+    QCOMPARE(after.value(QStringLiteral("dst_address")).toString(), QStringLiteral("127.0.10.9"));
     QCOMPARE(after.value(QStringLiteral("dst_port")).toString(), QStringLiteral("8443"));
     for (const char *kept :
          {"domain", "public_port", "public_address", "channel_model", "channel_type", "daikuan"}) {

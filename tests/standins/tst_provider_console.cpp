@@ -425,7 +425,7 @@ void TestProviderConsole::formsTouchOwnTunnelsOnly()
         *m_manager,
         m_provider->base() +
             QStringLiteral("ClientTunnelAction?method=create&username=mallory&password=secret99"
-                           "&name=own&private_address=10.0.0.1&private_port=22&channel_type=2"
+                           "&name=own&private_address=127.0.20.1&private_port=22&channel_type=2"
                            "&channel_model=3"),
         QByteArray(), true);
     QCOMPARE(created.json().value(QStringLiteral("code")).toInt(), 1);

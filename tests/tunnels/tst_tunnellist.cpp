@@ -49,9 +49,9 @@ QJsonObject tunnel(const QString &id, const QString &name, const QString &channe
     return QJsonObject{{"name", name},
                        {"id", id},
                        {"domain", id + ".example.net"},
-                       {"dst_address", "192.168.0." + id},
+                       {"dst_address", "127.0.10." + id},
                        {"dst_port", "80" + id},
-                       {"public_address", "10.0.0." + id},
+                       {"public_address", "127.0.20." + id},
                        {"public_port", "3" + id},
                        {"public_port2", ""},
                        {"domain_type", "1"},
@@ -267,7 +267,7 @@ void TestTunnelList::listShowsCardsInReplyOrderWithTheTile()
     QCOMPARE(labelText(shown[1], "label_name"), QStringLiteral("远程桌面"));
     QCOMPARE(labelText(shown[2], "label_name"), QStringLiteral("网站"));
     QCOMPARE(labelText(shown[1], "label_3"), QStringLiteral("7.example.net:37"));
-    QCOMPARE(labelText(shown[1], "label_5"), QStringLiteral("192.168.0.7:807"));
+    QCOMPARE(labelText(shown[1], "label_5"), QStringLiteral("127.0.10.7:807"));
     QCOMPARE(labelText(shown[1], "label_7"), QStringLiteral("17M"));
     const QPoint expected[] = {{10, 100}, {310, 100}, {10, 280}};
     for (int i = 0; i < 3; ++i) {
@@ -335,7 +335,7 @@ void TestTunnelList::nonStringKeysGiveEmptyFields()
     const auto shown = cards();
     QCOMPARE(shown.size(), 3);
     QCOMPARE(labelText(tile(), "label"), QStringLiteral("3/5"));
-    QCOMPARE(labelText(shown[0], "label_5"), QStringLiteral("192.168.0.5:"));
+    QCOMPARE(labelText(shown[0], "label_5"), QStringLiteral("127.0.10.5:"));
     QCOMPARE(labelText(shown[0], "label_7"), QStringLiteral("M"));
     QCOMPARE(labelText(shown[1], "label_name"), QStringLiteral("默认"));
     // An element that is no object is a tunnel with every field empty.
@@ -436,7 +436,7 @@ void TestTunnelList::editFillsTheEditPage()
     cardTitled("普通")->findChild<QPushButton *>("pushButton")->click();
     QCOMPARE(stack->currentIndex(), 6);
     QCOMPARE(child<QLineEdit>("create_name_2")->text(), QStringLiteral("普通"));
-    QCOMPARE(child<QLineEdit>("create_dst_address_2")->text(), QStringLiteral("192.168.0.3"));
+    QCOMPARE(child<QLineEdit>("create_dst_address_2")->text(), QStringLiteral("127.0.10.3"));
     QCOMPARE(child<QLineEdit>("create_dst_port_2")->text(), QStringLiteral("803"));
     QCOMPARE(child<QLineEdit>("create_domain2")->text(), QStringLiteral("3.example.net"));
     QCOMPARE(child<QLabel>("label_32")->text(), QStringLiteral("33"));

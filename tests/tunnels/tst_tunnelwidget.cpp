@@ -147,7 +147,7 @@ void TunnelWidgetTest::fieldsFromJson_readsEveryKeyIntoItsField()
 
     // Straight from a reply's text, as the list receives it.
     const QByteArray reply = R"({"code":0,"data":[{"name":"NAS","id":"77","domain":"a.example",
-        "dst_address":"192.168.1.5","dst_port":"5000","public_port":"21000",
+        "dst_address":"127.0.11.5","dst_port":"5000","public_port":"21000",
         "channel_type":"5","daikuan":"2"}]})";
     const QJsonValue element =
         QJsonDocument::fromJson(reply).object().value(QStringLiteral("data")).toArray().at(0);
@@ -303,7 +303,7 @@ void TunnelWidgetTest::form_paintsItsBackgroundAndHover()
 {
     TunnelWidget card;
     auto bean = makeBean(QStringLiteral("我的网站"), QStringLiteral("1001"),
-                         QStringLiteral("web.example.net"), QStringLiteral("192.168.1.20"),
+                         QStringLiteral("web.example.net"), QStringLiteral("127.0.11.20"),
                          QStringLiteral("8080"), QStringLiteral("32001"), QStringLiteral("1"),
                          QStringLiteral("2"));
     card.setTunnelBean(bean.get());
@@ -327,14 +327,14 @@ void TunnelWidgetTest::card_showsTheRecordsValues()
 {
     TunnelWidget card;
     auto bean = makeBean(QStringLiteral("我的网站"), QStringLiteral("1001"),
-                         QStringLiteral("web.example.net"), QStringLiteral("192.168.1.20"),
+                         QStringLiteral("web.example.net"), QStringLiteral("127.0.11.20"),
                          QStringLiteral("8080"), QStringLiteral("32001"), QStringLiteral("1"),
                          QStringLiteral("2"));
     card.setTunnelBean(bean.get());
     QCOMPARE(card.tunnelBean(), bean.get());
     QCOMPARE(text(card, "label_name"), QStringLiteral("我的网站"));
     QCOMPARE(text(card, "label_3"), QStringLiteral("web.example.net:32001"));
-    QCOMPARE(text(card, "label_5"), QStringLiteral("192.168.1.20:8080"));
+    QCOMPARE(text(card, "label_5"), QStringLiteral("127.0.11.20:8080"));
     QCOMPARE(text(card, "label_7"), QStringLiteral("2M"));
 
     // An HTTPS tunnel shows domain and port on the card like any other.
@@ -353,7 +353,7 @@ void TunnelWidgetTest::card_namelessRecordShowsDefaultAndKeepsFormTexts()
     TunnelWidget card;
     const QString sampleAddress = text(card, "label_3");
     auto bean = makeBean(QString(), QStringLiteral("55"), QStringLiteral("x.example.net"),
-                         QStringLiteral("10.0.0.9"), QStringLiteral("22"), QStringLiteral("40022"),
+                         QStringLiteral("127.0.20.9"), QStringLiteral("22"), QStringLiteral("40022"),
                          QStringLiteral("1"), QStringLiteral("4"));
     card.setTunnelBean(bean.get());
     QCOMPARE(text(card, "label_name"), kDefaultName);
@@ -373,7 +373,7 @@ void TunnelWidgetTest::card_numericPortFromProviderShowsHostAndColon()
     const QJsonObject element{{"name", "db"},
                               {"id", "9"},
                               {"domain", "d.example.net"},
-                              {"dst_address", "192.168.0.2"},
+                              {"dst_address", "127.0.10.2"},
                               {"dst_port", 3306},
                               {"public_port", 41000},
                               {"daikuan", 1}};
@@ -381,7 +381,7 @@ void TunnelWidgetTest::card_numericPortFromProviderShowsHostAndColon()
     bean.setTunnelData(TunnelBean::fieldsFromJson(element));
     TunnelWidget card;
     card.setTunnelBean(&bean);
-    QCOMPARE(text(card, "label_5"), QStringLiteral("192.168.0.2:"));
+    QCOMPARE(text(card, "label_5"), QStringLiteral("127.0.10.2:"));
     QCOMPARE(text(card, "label_3"), QStringLiteral("d.example.net:"));
     QCOMPARE(text(card, "label_7"), QStringLiteral("M"));
 }
@@ -390,16 +390,16 @@ void TunnelWidgetTest::card_rebindingReplacesValues()
 {
     TunnelWidget card;
     auto first = makeBean(QStringLiteral("一"), QStringLiteral("1"), QStringLiteral("a.example"),
-                          QStringLiteral("10.0.0.1"), QStringLiteral("1"), QStringLiteral("11"),
+                          QStringLiteral("127.0.20.1"), QStringLiteral("1"), QStringLiteral("11"),
                           QStringLiteral("1"), QStringLiteral("1"));
     auto second = makeBean(QStringLiteral("二"), QStringLiteral("2"), QStringLiteral("b.example"),
-                           QStringLiteral("10.0.0.2"), QStringLiteral("2"), QStringLiteral("22"),
+                           QStringLiteral("127.0.20.2"), QStringLiteral("2"), QStringLiteral("22"),
                            QStringLiteral("1"), QStringLiteral("3"));
     card.setTunnelBean(first.get());
     card.setTunnelBean(second.get());
     QCOMPARE(text(card, "label_name"), QStringLiteral("二"));
     QCOMPARE(text(card, "label_3"), QStringLiteral("b.example:22"));
-    QCOMPARE(text(card, "label_5"), QStringLiteral("10.0.0.2:2"));
+    QCOMPARE(text(card, "label_5"), QStringLiteral("127.0.20.2:2"));
     QCOMPARE(text(card, "label_7"), QStringLiteral("3M"));
 
     QSignalSpy spy(&card, &TunnelWidget::messageSent);
