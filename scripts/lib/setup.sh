@@ -5,7 +5,7 @@ TESSARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # What every build needs: compiler, CMake, Qt 5 and the stand-ins' libraries.
 TESSARO_BUILD_PACKAGES=(g++ make cmake pkg-config qtbase5-dev qtbase5-dev-tools
-    libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev libsqlite3-dev)
+    libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev libsqlite3-dev libxcb1-dev)
 # What showing the client needs on a machine without a display.
 TESSARO_RUN_PACKAGES=(xvfb xauth x11-utils imagemagick fonts-noto-cjk)
 

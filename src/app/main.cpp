@@ -1,9 +1,11 @@
 #include "login/logindialog.h"
+#include "platform/platform.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    platform::prepareApplication();
     QApplication app(argc, argv);
     LoginDialog dialog;
     dialog.show();

@@ -51,7 +51,10 @@ void MainDialog::loadAddonList()
 
     if (isCatalogueListSuccess(reply)) {
         const QJsonArray addons = catalogueListData(reply);
-        for (const QJsonValue &element : addons) {
+        if (addons.size() > MaxListRows)
+            qDebug() << "增值业务列表过长，只看前" << MaxListRows << "项";
+        for (int i = 0; i < qMin(int(addons.size()), MaxListRows); ++i) {
+            const QJsonValue element = addons.at(i);
             const AddonRecord addon = AddonRecord::fromJson(element);
             const int tab = addonTabFor(addon.stype);
             if (tab < 0) {

@@ -44,7 +44,11 @@ void MainDialog::loadSceneList()
     if (isCatalogueListSuccess(reply)) {
         int y = 0;
         const QJsonArray scenes = catalogueListData(reply);
+        if (scenes.size() > MaxListRows)
+            qDebug() << "场景列表过长，只显示前" << MaxListRows << "个";
         for (const QJsonValue &element : scenes) {
+            if (sceneWidgetList.size() == MaxListRows)
+                break;
             const SceneRecord scene = SceneRecord::fromJson(element);
             selected = scene.name;
             auto *row = new ChangjingWidget(container);

@@ -12,6 +12,10 @@ struct Command
     QStringList arguments;
 };
 
+// Settles how the toolkit starts on this OS; called before the application
+// object exists.
+void prepareApplication();
+
 // The INI file shared with the background service.
 QString credentialStorePath();
 // Folder where the background service keeps its logs.

@@ -61,7 +61,11 @@ void MainDialog::reloadTunnelList()
     tunnelCountTile->setParam(QString::number(data.size()) + QLatin1Char('/') + g_num,
                               QString::fromUtf8(kCountUnit), QString::fromUtf8(kCountCaption));
 
-    for (int i = 0; i < data.size(); ++i) {
+    // The tile counts every tunnel of the reply; cards are made for the first ones.
+    const int shown = qMin(int(data.size()), MaxListRows);
+    if (shown < data.size())
+        qDebug() << "映射列表过长，只显示前" << shown << "条";
+    for (int i = 0; i < shown; ++i) {
         auto *card = new TunnelWidget(ui->tunnelListContainer);
         auto *bean = new TunnelBean();
         bean->setTunnelData(TunnelBean::fieldsFromJson(data.at(i)));
@@ -73,7 +77,7 @@ void MainDialog::reloadTunnelList()
         card->move(tunnelgrid::cardPosition(i));
     }
     // Lets the scroll area reach the cards beyond the first two rows.
-    ui->tunnelListContainer->setMinimumHeight(tunnelgrid::listHeight(data.size()));
+    ui->tunnelListContainer->setMinimumHeight(tunnelgrid::listHeight(shown));
 }
 
 void MainDialog::getTunnelbtnClicked(QString tunnelId, QString name)

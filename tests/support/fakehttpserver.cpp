@@ -430,9 +430,17 @@ void FakeHttpServer::answer(QTcpSocket *socket, const Request &request, const Re
         out += h.first + ": " + h.second + "\r\n";
     out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     out += "\r\n";
+    const bool cutOff = response.cutOffAfter >= 0;
     if (request.method != "HEAD")
-        out += response.body;
+        out += cutOff ? response.body.left(response.cutOffAfter) : response.body;
     socket->write(out);
+
+    if (cutOff) {
+        // The peer sees the connection end in the middle of the body.
+        it->busy = true;
+        socket->disconnectFromHost();
+        return;
+    }
 
     if (!keepAlive) {
         // Stop reading further requests; disconnectFromHost flushes first.

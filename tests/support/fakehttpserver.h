@@ -30,6 +30,7 @@ public:
         QByteArray contentType = "application/json; charset=utf-8"; // empty: no header
         bool neverAnswer = false;     // accept, read, never reply (connection stays open)
         bool resetConnection = false; // close the connection abruptly without any reply
+        int cutOffAfter = -1;         // >= 0: announce the whole body, send this many bytes, close
         QList<QPair<QByteArray, QByteArray>> extraHeaders;
     };
 

@@ -1,0 +1,28 @@
+// tessaro-bench MODE [options]
+//   startup --runs N --program P [--program P2]   time until each program maps a window
+//   proxy --target PORT [--delay-ms D] [--tunnels N] a slow or list-faking API proxy
+//   client --api URL --slow-api URL --lists N=URL,...  sign-in, memory, idle, list reloads
+//   webserver --connections N                       the client's test web server under load
+#include "benchutil.h"
+
+#include <QStringList>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const QString mode = args.value(0);
+    if (mode == QLatin1String("startup"))
+        return bench::runStartup(args);
+    if (mode == QLatin1String("proxy"))
+        return bench::runProxy(args);
+    if (mode == QLatin1String("client"))
+        return bench::runClient(args);
+    if (mode == QLatin1String("webserver"))
+        return bench::runWebServer(args);
+    std::fprintf(stderr, "usage: tessaro-bench startup|proxy|client|webserver [options]\n");
+    return 2;
+}

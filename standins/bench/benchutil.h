@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QStringList>
+
+#include <vector>
+
+namespace bench {
+
+// Resident memory of this process in KiB.
+long residentKiB();
+// CPU time (user + system, all threads) used by this process so far, in ms.
+double cpuMs();
+// Monotonic clock in ms.
+double nowMs();
+double median(std::vector<double> values);
+
+// The value after "--name" in the arguments, or the fallback.
+QString option(const QStringList &args, const QString &name, const QString &fallback = {});
+
+// One result line for the script: "name=value" pairs after a tag.
+void report(const QString &line);
+
+// Modes of tessaro-bench.
+int runStartup(const QStringList &args);
+int runProxy(const QStringList &args);
+int runClient(const QStringList &args);
+int runWebServer(const QStringList &args);
+
+} // namespace bench
