@@ -7,12 +7,14 @@
 #include "catalogue/zengzhiwidget.h"
 #include "main/maindialog.h"
 #include "platform/platform.h"
+#include "support/browsersink.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
+#include "support/fakereplies.h"
 #include "support/testenv.h"
+#include "support/widgetlookup.h"
+#include "support/windowfixture.h"
 
-#include <QBuffer>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QJsonArray>
@@ -32,56 +34,15 @@
 
 #include <memory>
 
-// Stands in for the browser.
-class BrowserSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
-
 namespace {
 
 const char kSceneRoute[] = "ClientChangjingAction2?method=list";
 const char kAddonRoute[] = "ClientZengzhiAction?method=list";
 const char kLocalAd[] = ":/images/icon/ad_tmp.jpg";
 
-QByteArray pngBytes(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
-QImage filled(int width, int height, const QColor &color)
-{
-    QImage image(width, height, QImage::Format_ARGB32);
-    image.fill(color);
-    return image;
-}
-
-FakeHttpServer::Response picture(const QImage &image)
-{
-    FakeHttpServer::Response response;
-    response.body = pngBytes(image);
-    response.contentType = "image/png";
-    return response;
-}
-
-FakeHttpServer::Response json(const QJsonObject &object)
-{
-    FakeHttpServer::Response response;
-    response.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    return response;
-}
-
 FakeHttpServer::Response listReply(const QJsonArray &data)
 {
-    return json(QJsonObject{{"code", 0}, {"msg", ""}, {"data", data}});
+    return jsonReply(QJsonObject{{"code", 0}, {"msg", ""}, {"data", data}});
 }
 
 QJsonObject scene(const QString &id, const QString &name, const QString &title,
@@ -102,12 +63,6 @@ QJsonObject addon(const QString &id, const QString &stype, const QString &name =
 QImage imageOf(const QLabel *label)
 {
     return label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-QString labelText(const QWidget *row, const char *name)
-{
-    auto *label = row->findChild<QLabel *>(QLatin1String(name));
-    return label ? label->text() : QStringLiteral("<no %1>").arg(QLatin1String(name));
 }
 
 // A press where the user would put the cursor: on the row's name.
@@ -194,44 +149,36 @@ private:
 void TestCataloguePages::initTestCase()
 {
     initTestEnvironment();
-    for (const char *scheme : {"http", "https"})
-        QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_browser, "open");
+    m_browser.install({"http", "https"});
 }
 
 void TestCataloguePages::init()
 {
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
-    FakeHttpServer::Response empty;
-    empty.body = "{}";
-    m_server->setDefaultResponse(empty);
+    m_server = startFakeProvider();
+    QVERIFY(m_server);
     m_server->setResponse(QStringLiteral("images/avatar.png"),
-                          picture(filled(48, 48, Qt::darkGray)));
-    m_server->setResponse(QStringLiteral("icons/red.png"), picture(filled(35, 35, Qt::red)));
-    m_server->setResponse(QStringLiteral("icons/green.png"), picture(filled(30, 20, Qt::green)));
-    m_server->setResponse(QStringLiteral("icons/blue.png"), picture(filled(42, 42, Qt::blue)));
-    m_server->setResponse(QStringLiteral("ads/yellow.png"), picture(filled(200, 140, Qt::yellow)));
+                          pictureReply(filledImage(48, 48, Qt::darkGray)));
+    m_server->setResponse(QStringLiteral("icons/red.png"),
+                          pictureReply(filledImage(35, 35, Qt::red)));
+    m_server->setResponse(QStringLiteral("icons/green.png"),
+                          pictureReply(filledImage(30, 20, Qt::green)));
+    m_server->setResponse(QStringLiteral("icons/blue.png"),
+                          pictureReply(filledImage(42, 42, Qt::blue)));
+    m_server->setResponse(QStringLiteral("ads/yellow.png"),
+                          pictureReply(filledImage(200, 140, Qt::yellow)));
     FakeHttpServer::Response silent;
     silent.neverAnswer = true;
     m_server->setResponse(QStringLiteral("ads/silent.png"), silent);
     m_server->setResponse(QLatin1String(kSceneRoute), listReply({}));
     m_server->setResponse(QLatin1String(kAddonRoute), listReply({}));
 
-    g_apiBaseUrl = m_server->baseUrl();
-    g_webBaseUrl = m_server->baseUrl();
     g_avatar = m_server->baseUrl() + QStringLiteral("images/avatar.png");
     g_userId = QStringLiteral("42");
     g_userName = QStringLiteral("张三 zs");
     g_password = QStringLiteral("p&w=1+2#");
 
-    m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
-    m_sc->setOutput("\r\nSERVICE_NAME: tessarosvc \r\n"
-                    "        STATE              : 4  RUNNING \r\n");
-    platform::Overrides overrides;
-    overrides.serviceControlProgram = m_sc->program();
-    overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
-    overrides.commandWaitMs = 3000;
-    platform::setOverrides(overrides);
+    m_sc = runningServiceTool();
+    platform::setOverrides(serviceOverrides(*m_sc));
     m_browser.urls.clear();
 }
 
@@ -322,8 +269,8 @@ void TestCataloguePages::scenesListedInReplyOrder()
     const auto rows = sceneRows();
     QCOMPARE(rows.size(), 3);
     const QStringList names = {"MySQL数据库", "远程桌面", "我的世界"};
-    const QImage icons[] = {filled(35, 35, Qt::red), filled(30, 20, Qt::green),
-                            filled(42, 42, Qt::blue)};
+    const QImage icons[] = {filledImage(35, 35, Qt::red), filledImage(30, 20, Qt::green),
+                            filledImage(42, 42, Qt::blue)};
     QWidget *page = widget("page_3");
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(rows[i]->mapTo(page, QPoint(0, 0)), QPoint(10, 100 + 60 * i));
@@ -411,7 +358,7 @@ void TestCataloguePages::sceneWrongTypesGiveEmptyTexts()
     // `data` that is not an array: a successful call with nothing to show.
     m_server->setResponse(
         QLatin1String(kSceneRoute),
-        json({{"code", 0}, {"data", QJsonObject{{"0", scene("1", "A", "a", "a")}}}}));
+        jsonReply({{"code", 0}, {"data", QJsonObject{{"0", scene("1", "A", "a", "a")}}}}));
     makeWindow();
     QCOMPARE(sceneRows().size(), 0);
     QCOMPARE(label("changjing_title")->text(), QStringLiteral("-"));
@@ -441,7 +388,7 @@ void TestCataloguePages::reloadReplacesScenes()
     QCOMPARE(label("changjing_title")->text(), QStringLiteral("-"));
 
     // A failed reload leaves no rows either.
-    m_server->setResponse(QLatin1String(kSceneRoute), json({{"code", 1}, {"msg", "x"}}));
+    m_server->setResponse(QLatin1String(kSceneRoute), jsonReply({{"code", 1}, {"msg", "x"}}));
     m_window->loadSceneList();
     QCOMPARE(m_window->findChildren<ChangjingWidget *>().size(), 0);
     QCOMPARE(label("changjing_title")->text(), QStringLiteral("-"));
@@ -498,10 +445,10 @@ void TestCataloguePages::addonsSortedIntoTabs()
     QCOMPARE(labelText(mapping[0], "label_2"), QStringLiteral("自定义域名"));
     QCOMPARE(labelText(mapping[0], "label_3"), QStringLiteral("绑定您的域名"));
     QCOMPARE(labelText(mapping[0], "label_5"), QStringLiteral("已开通"));
-    QCOMPARE(imageOf(mapping[0]->findChild<QLabel *>("label")), filled(35, 35, Qt::red));
+    QCOMPARE(imageOf(mapping[0]->findChild<QLabel *>("label")), filledImage(35, 35, Qt::red));
     QCOMPARE(labelText(mapping[1], "label_2"), QStringLiteral("固定端口"));
     QCOMPARE(labelText(mapping[1], "label_5"), QStringLiteral("未开通"));
-    QCOMPARE(imageOf(mapping[1]->findChild<QLabel *>("label")), filled(42, 42, Qt::blue));
+    QCOMPARE(imageOf(mapping[1]->findChild<QLabel *>("label")), filledImage(42, 42, Qt::blue));
 
     const char *tabs[] = {"tab_peizhi", "tab_canshu", "tab_anquan", "tab_teshu"};
     const QStringList expected[] = {
@@ -619,7 +566,7 @@ void TestCataloguePages::reloadReplacesAddons()
     invoke("getZengzhiclick", QStringLiteral("a"));
     QCOMPARE(label("zengzhi_title")->text(), QStringLiteral("-"));
 
-    m_server->setResponse(QLatin1String(kAddonRoute), json({{"code", 2}}));
+    m_server->setResponse(QLatin1String(kAddonRoute), jsonReply({{"code", 2}}));
     m_window->loadAddonList();
     QCOMPARE(m_window->findChildren<ZengzhiWidget *>().size(), 0);
 }
@@ -668,7 +615,7 @@ void TestCataloguePages::silentAdPictureIsGivenUp()
 
 void TestCataloguePages::laterClickWinsOverSlowerAd()
 {
-    FakeHttpServer::Response slow = picture(filled(200, 140, Qt::yellow));
+    FakeHttpServer::Response slow = pictureReply(filledImage(200, 140, Qt::yellow));
     slow.delayMs = 1500;
     m_server->setResponse(QStringLiteral("ads/slow.png"), slow);
     m_server->setResponse(
@@ -739,9 +686,9 @@ void TestCataloguePages::failedListsGiveNoRows()
 void TestCataloguePages::dataWithoutCodeGivesRows()
 {
     m_server->setResponse(QLatin1String(kSceneRoute),
-                          json({{"data", QJsonArray{scene("1", "A", "标题 A", "内容 A")}}}));
+                          jsonReply({{"data", QJsonArray{scene("1", "A", "标题 A", "内容 A")}}}));
     m_server->setResponse(QLatin1String(kAddonRoute),
-                          json({{"data", QJsonArray{addon("2", "参数配置", "B", "标题 B")}}}));
+                          jsonReply({{"data", QJsonArray{addon("2", "参数配置", "B", "标题 B")}}}));
     makeWindow();
     QCOMPARE(sceneRows().size(), 1);
     QCOMPARE(label("changjing_title")->text(), QStringLiteral("标题 A"));
@@ -770,12 +717,12 @@ void TestCataloguePages::screenshots()
         painter.setFont(font);
         painter.drawText(image.rect(), Qt::AlignCenter, text);
         painter.end();
-        m_server->setResponse(QStringLiteral("icons/") + name, picture(image));
+        m_server->setResponse(QStringLiteral("icons/") + name, pictureReply(image));
         return url(QStringLiteral("icons/") + name);
     };
     QImage adImage(200, 140, QImage::Format_ARGB32);
     adImage.fill(QColor(60, 120, 200));
-    m_server->setResponse(QStringLiteral("ads/ad.png"), picture(adImage));
+    m_server->setResponse(QStringLiteral("ads/ad.png"), pictureReply(adImage));
 
     m_server->setResponse(
         QLatin1String(kSceneRoute),

@@ -10,15 +10,18 @@
 #include "net/apireply.h"
 #include "net/httprequest.h"
 #include "platform/platform.h"
+#include "support/browsersink.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
+#include "support/fakereplies.h"
 #include "support/testenv.h"
+#include "support/widgetlookup.h"
+#include "support/windowfixture.h"
 #include "tunnels/ctparamwidget.h"
 #include "tunnels/tunnelwidget.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -34,29 +37,12 @@
 using Response = FakeHttpServer::Response;
 Q_DECLARE_METATYPE(FakeHttpServer::Response)
 
-// Stands in for the browser.
-class UrlSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
-
 namespace {
 
 // One request's time-out plus what the machinery around it may take.
 const int kCallBoundMs = HttpRequest::TimeoutMs + 1500;
 // Longest text a window may show from a reply that must not be shown at all.
 const int kSaneTextLength = 4096;
-
-Response reply(const QByteArray &body)
-{
-    Response response;
-    response.body = body;
-    return response;
-}
 
 QByteArray hugeString()
 {
@@ -99,12 +85,6 @@ QString badText(const QStringList &texts)
     return QString();
 }
 
-QString labelText(const QWidget *parent, const char *name)
-{
-    const auto *label = parent->findChild<QLabel *>(QLatin1String(name));
-    return label ? label->text() : QStringLiteral("<no %1>").arg(QLatin1String(name));
-}
-
 } // namespace
 
 class TestBadInput : public QObject
@@ -125,7 +105,7 @@ private:
     void watchModals();
     bool waitForRequest(const QString &method, int timeoutMs);
 
-    UrlSink m_browser;
+    BrowserSink m_browser;
     std::unique_ptr<FakeHttpServer> m_server;
     std::unique_ptr<FakeCommand> m_sc;
     QTimer m_modalWatch;
@@ -135,8 +115,7 @@ private:
 void TestBadInput::initTestCase()
 {
     initTestEnvironment();
-    for (const char *scheme : {"http", "https", "file"})
-        QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_browser, "open");
+    m_browser.install();
     // Every modal dialog is read and dismissed, so none can stall a test.
     m_modalWatch.setInterval(20);
     connect(&m_modalWatch, &QTimer::timeout, this, &TestBadInput::watchModals);
@@ -153,12 +132,9 @@ void TestBadInput::watchModals()
 
 void TestBadInput::init()
 {
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
     // Pictures and the login dialog's network probe get a quick, harmless answer.
-    m_server->setDefaultResponse(reply("{}"));
-    g_apiBaseUrl = m_server->baseUrl();
-    g_webBaseUrl = m_server->baseUrl();
+    m_server = startFakeProvider();
+    QVERIFY(m_server);
     g_avatar = m_server->baseUrl() + QStringLiteral("images/avatar.png");
     g_userName = QStringLiteral("alice");
     g_password = QStringLiteral("pw");
@@ -166,11 +142,8 @@ void TestBadInput::init()
 
     m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
     m_sc->setOutput("SERVICE_NAME: tessarosvc\n        STATE              : 4  RUNNING\n");
-    platform::Overrides overrides;
-    overrides.serviceControlProgram = m_sc->program();
-    overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
+    platform::Overrides overrides = serviceOverrides(*m_sc);
     overrides.credentialStorePath = testHomePath() + QStringLiteral("/store/tessaro.ini");
-    overrides.commandWaitMs = 3000;
     platform::setOverrides(overrides);
     m_modalTexts.clear();
     m_modalWatch.start();
@@ -213,49 +186,50 @@ void TestBadInput::apiReply_data()
     const QString none; // the reply has no text to show
     const QString timedOut = QStringLiteral("连接超时");
 
-    QTest::newRow("null body") << reply("null") << false << "0/0" << 0 << false << none;
+    QTest::newRow("null body") << rawReply("null") << false << "0/0" << 0 << false << none;
     QTest::newRow("array instead of object")
-        << reply(R"([{"code":1,"msg":"x","data":[{"name":"a"}]}])") << false << "0/0" << 0 << false
-        << none;
+        << rawReply(R"([{"code":1,"msg":"x","data":[{"name":"a"}]}])") << false << "0/0" << 0
+        << false << none;
     QTest::newRow("every key of the wrong type")
-        << reply(R"({"code":"1","msg":7,"amount":"9","page":1,"url":2,"clientIp":3,)"
-                 R"("data":{"name":"a","id":"1"}})")
+        << rawReply(R"({"code":"1","msg":7,"amount":"9","page":1,"url":2,"clientIp":3,)"
+                    R"("data":{"name":"a","id":"1"}})")
         << false << "0/2" << 0 << false << none;
     QTest::newRow("every key null")
-        << reply(R"({"code":null,"msg":null,"amount":null,"page":null,"url":null,"data":null})")
+        << rawReply(R"({"code":null,"msg":null,"amount":null,"page":null,"url":null,"data":null})")
         << false << "0/2" << 0 << false << none;
-    QTest::newRow("fractional code") << reply(R"({"code":1.5,"msg":"half","data":[]})") << false
+    QTest::newRow("fractional code") << rawReply(R"({"code":1.5,"msg":"half","data":[]})") << false
                                      << "0/2" << 0 << false << "half";
     QTest::newRow("code 1 with every other key wrong")
-        << reply(R"({"code":1,"msg":null,"amount":"7","page":[],"url":{},"data":"x"})") << false
+        << rawReply(R"({"code":1,"msg":null,"amount":"7","page":[],"url":{},"data":"x"})") << false
         << "0/0" << 0 << true << none;
     QTest::newRow("list elements of every type")
-        << reply(R"({"code":0,"data":[null,5,"s",[],true,)"
-                 R"({"name":5,"id":[],"dst_port":7,"title":{},"icon":9}]})")
+        << rawReply(R"({"code":0,"data":[null,5,"s",[],true,)"
+                    R"({"name":5,"id":[],"dst_port":7,"title":{},"icon":9}]})")
         << false << "6/2" << 6 << false << none;
     QTest::newRow("megabyte strings where nothing is shown")
-        << reply(R"({"code":2,"msg":")" + hugeString() + R"(","url":")" + hugeString() +
-                 R"(","page":")" + hugeString() + R"("})")
+        << rawReply(R"({"code":2,"msg":")" + hugeString() + R"(","url":")" + hugeString() +
+                    R"(","page":")" + hugeString() + R"("})")
         << false << "0/0" << 0 << false << QString::fromLatin1(hugeString());
     QTest::newRow("megabyte strings to show")
-        << reply(R"({"code":1,"msg":")" + hugeString() + R"(","url":"http://a/)" + hugeString() +
-                 R"(","page":")" + hugeString() + R"("})")
+        << rawReply(R"({"code":1,"msg":")" + hugeString() + R"(","url":"http://a/)" + hugeString() +
+                    R"(","page":")" + hugeString() + R"("})")
         << false << "0/0" << 0 << true << QString::fromLatin1(hugeString());
     QByteArray many = R"({"code":0,"data":[{})";
     for (int i = 1; i < 20000; ++i)
         many += ",{}";
     many += "]}";
     QTest::newRow("20000 elements")
-        << reply(many) << false << "20000/2" << int(MaxListRows) << false << none;
-    QTest::newRow("10 MB body") << reply(R"({"code":3,"msg":"big","pad":")" +
-                                         QByteArray(10 * 1024 * 1024, 'x') + R"("})")
+        << rawReply(many) << false << "20000/2" << int(MaxListRows) << false << none;
+    QTest::newRow("10 MB body") << rawReply(R"({"code":3,"msg":"big","pad":")" +
+                                            QByteArray(10 * 1024 * 1024, 'x') + R"("})")
                                 << false << "0/0" << 0 << false << "big";
     QTest::newRow("invalid UTF-8")
-        << reply("{\"code\":1,\"msg\":\"\xff\xfe\xc3\x28\",\"url\":\"http://a/\xe2\x82\","
-                 "\"data\":[{\"name\":\"\xc0\xaf\"}]}")
+        << rawReply("{\"code\":1,\"msg\":\"\xff\xfe\xc3\x28\",\"url\":\"http://a/\xe2\x82\","
+                    "\"data\":[{\"name\":\"\xc0\xaf\"}]}")
         << false << "0/0" << 0 << false << none;
-    QTest::newRow("deep nesting") << reply(deepNesting()) << false << "0/0" << 0 << false << none;
-    Response cut = reply(R"({"code":1,"msg":"ok","data":[{"name":"cut"}]})");
+    QTest::newRow("deep nesting") << rawReply(deepNesting()) << false << "0/0" << 0 << false
+                                  << none;
+    Response cut = rawReply(R"({"code":1,"msg":"ok","data":[{"name":"cut"}]})");
     cut.cutOffAfter = 20;
     QTest::newRow("body cut off") << cut << false << "0/0" << 0 << false << none;
     Response reset;

@@ -6,12 +6,13 @@
 #include "login/logindialog.h"
 #include "main/maindialog.h"
 #include "platform/platform.h"
+#include "support/browsersink.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
+#include "support/modalanswer.h"
 #include "support/testenv.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -23,18 +24,7 @@
 #include <QTcpServer>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
-
-// Stands in for the browser.
-class UrlSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 namespace {
 
@@ -44,25 +34,6 @@ FakeHttpServer::Response reply(const QByteArray &body, int delayMs = 0)
     response.body = body;
     response.delayMs = delayMs;
     return response;
-}
-
-// Answers the next modal dialog that opens: hands it to `inspect`, then clicks
-// its "确定" button.
-void answerNextModal(std::function<void(QWidget *)> inspect)
-{
-    auto *poll = new QTimer;
-    poll->setInterval(20);
-    QObject::connect(poll, &QTimer::timeout, [poll, inspect] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        inspect(modal);
-        if (auto *ok = modal->findChild<QPushButton *>(QStringLiteral("btn_ok")))
-            ok->click();
-    });
-    poll->start();
 }
 
 QString text(QWidget *root, const char *name)
@@ -112,8 +83,7 @@ private slots:
     void initTestCase()
     {
         initTestEnvironment();
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_browser, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_browser, "open");
+        m_browser.install({"http", "https"});
     }
 
     void init()
@@ -340,7 +310,7 @@ private slots:
 
         QString dialogText, dialogTitle;
         bool wasMsgDialog = false;
-        answerNextModal([&](QWidget *modal) {
+        answerNextModal("btn_ok", [&](QWidget *modal) {
             wasMsgDialog = qobject_cast<MyMsgDialog *>(modal) != nullptr;
             dialogText = text(modal, "label_2");
             dialogTitle = modal->windowTitle();
@@ -407,7 +377,7 @@ private slots:
 
 private:
     QScopedPointer<FakeHttpServer> m_server;
-    UrlSink m_browser;
+    BrowserSink m_browser;
     FakeCommand m_sc{QStringLiteral("sc")};
 };
 

@@ -5,15 +5,17 @@
 #include "main/accountvalues.h"
 #include "main/maindialog.h"
 #include "platform/platform.h"
+#include "support/browsersink.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
+#include "support/fakereplies.h"
 #include "support/testenv.h"
+#include "support/widgetlookup.h"
+#include "support/windowfixture.h"
 #include "tunnels/ctparamwidget.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QElapsedTimer>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
@@ -25,24 +27,7 @@
 #include <functional>
 #include <memory>
 
-// Stands in for the browser.
-class UrlSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
-
 namespace {
-
-FakeHttpServer::Response json(const QJsonObject &object)
-{
-    FakeHttpServer::Response response;
-    response.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    return response;
-}
 
 QString route(const char *method)
 {
@@ -119,15 +104,9 @@ private:
     void makeWindow();
     qint64 arrivalMs(const char *method) const;
 
-    template <typename T> T *child(const char *name)
-    {
-        T *found = m_window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("no widget %s", name);
-        return found;
-    }
+    template <typename T> T *child(const char *name) { return namedChild<T>(m_window.get(), name); }
 
-    UrlSink m_browser;
+    BrowserSink m_browser;
     std::unique_ptr<FakeHttpServer> m_server;
     std::unique_ptr<FakeCommand> m_sc;
     std::unique_ptr<MainDialog> m_window;
@@ -138,25 +117,19 @@ private:
 void TestAccountPanel::initTestCase()
 {
     initTestEnvironment();
-    for (const char *scheme : {"http", "https", "file"})
-        QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_browser, "open");
+    m_browser.install();
 }
 
 void TestAccountPanel::init()
 {
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
-    FakeHttpServer::Response empty;
-    empty.body = "{}";
-    m_server->setDefaultResponse(empty);
+    m_server = startFakeProvider();
+    QVERIFY(m_server);
     connect(m_server.get(), &FakeHttpServer::requestReceived, this, [this] {
         const QString method = m_server->requests().last().queryValue(QStringLiteral("method"));
         if (!m_arrivals.contains(method))
             m_arrivals.insert(method, m_sinceStart.elapsed());
     });
     m_arrivals.clear();
-    g_apiBaseUrl = m_server->baseUrl();
-    g_webBaseUrl = m_server->baseUrl();
 
     g_userId = QStringLiteral("10086");
     g_userName = QStringLiteral("alice");
@@ -168,14 +141,8 @@ void TestAccountPanel::init()
     g_avatar = QString();
     g_clientIp = QStringLiteral("203.0.113.7");
 
-    m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
-    m_sc->setOutput("\r\nSERVICE_NAME: tessarosvc \r\n"
-                    "        STATE              : 4  RUNNING \r\n");
-    platform::Overrides overrides;
-    overrides.serviceControlProgram = m_sc->program();
-    overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
-    overrides.commandWaitMs = 3000;
-    platform::setOverrides(overrides);
+    m_sc = runningServiceTool();
+    platform::setOverrides(serviceOverrides(*m_sc));
     m_browser.urls.clear();
 }
 
@@ -409,7 +376,7 @@ void TestAccountPanel::messagePrompt()
     QFETCH(QString, page);
     QFETCH(bool, confirm);
     const QString text = QStringLiteral("您有一张新的代金券，点击确定查看");
-    m_server->setResponse(route("getmsg"), json({{"code", 1}, {"msg", text}, {"page", page}}));
+    m_server->setResponse(route("getmsg"), jsonReply({{"code", 1}, {"msg", text}, {"page", page}}));
 
     QString title, shown;
     QWidget *owner = nullptr;

@@ -6,15 +6,18 @@
 #include "main/maindialog.h"
 #include "main/navmenuwidget.h"
 #include "platform/platform.h"
+#include "support/browsersink.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
+#include "support/fakereplies.h"
+#include "support/modalanswer.h"
 #include "support/testenv.h"
+#include "support/widgetlookup.h"
+#include "support/windowfixture.h"
 #include "tunnels/ctparamwidget.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
@@ -29,18 +32,7 @@
 #include <QUrlQuery>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
-
-// Stands in for the browser and the file manager.
-class UrlSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 namespace {
 
@@ -48,41 +40,7 @@ const char kSelected[] = "QWidget#NavMenuWidget{background-color:#cbc8ca;}";
 
 QByteArray png(int width, int height, Qt::GlobalColor color)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
-FakeHttpServer::Response picture(const QByteArray &bytes)
-{
-    FakeHttpServer::Response response;
-    response.body = bytes;
-    response.contentType = "image/png";
-    return response;
-}
-
-// Answers the next modal dialog: hands it to `inspect`, then clicks `button`.
-void answerNextModal(const char *button, std::function<void(QWidget *)> inspect = {})
-{
-    auto *poll = new QTimer;
-    poll->setInterval(20);
-    const QString name = QLatin1String(button);
-    QObject::connect(poll, &QTimer::timeout, [poll, inspect, name] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        if (inspect)
-            inspect(modal);
-        if (auto *answer = modal->findChild<QPushButton *>(name))
-            answer->click();
-    });
-    poll->start();
+    return pngBytes(filledImage(width, height, color, QImage::Format_RGB32));
 }
 
 QString consolePage(const QUrl &url)
@@ -137,15 +95,9 @@ private slots:
 private:
     std::unique_ptr<MainDialog> makeWindow();
 
-    template <typename T> T *child(const char *name)
-    {
-        T *found = m_window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("no widget %s", name);
-        return found;
-    }
+    template <typename T> T *child(const char *name) { return namedChild<T>(m_window.get(), name); }
 
-    UrlSink m_browser;
+    BrowserSink m_browser;
     std::unique_ptr<FakeHttpServer> m_server;
     std::unique_ptr<FakeCommand> m_sc;
     std::unique_ptr<FakeCommand> m_dns;
@@ -155,39 +107,29 @@ private:
 void TestMainDialog::initTestCase()
 {
     initTestEnvironment();
-    for (const char *scheme : {"http", "https", "file"})
-        QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_browser, "open");
+    m_browser.install();
 }
 
 void TestMainDialog::init()
 {
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
-    FakeHttpServer::Response empty;
-    empty.body = "{}";
-    m_server->setDefaultResponse(empty);
-    FakeHttpServer::Response noTunnels;
-    noTunnels.body = R"({"code":0,"data":[]})";
-    m_server->setResponse(QStringLiteral("ClientTunnelAction?method=list"), noTunnels);
-    m_server->setResponse(QStringLiteral("images/avatar.png"), picture(png(100, 80, Qt::red)));
-    m_server->setResponse(QStringLiteral("images/client_bg.png"), picture(png(300, 200, Qt::blue)));
-    m_server->setResponse(QStringLiteral("images/touxiang.png"), picture(png(64, 64, Qt::green)));
-    g_apiBaseUrl = m_server->baseUrl();
-    g_webBaseUrl = m_server->baseUrl();
+    m_server = startFakeProvider();
+    QVERIFY(m_server);
+    m_server->setResponse(QStringLiteral("ClientTunnelAction?method=list"),
+                          rawReply(R"({"code":0,"data":[]})"));
+    m_server->setResponse(QStringLiteral("images/avatar.png"), pictureReply(png(100, 80, Qt::red)));
+    m_server->setResponse(QStringLiteral("images/client_bg.png"),
+                          pictureReply(png(300, 200, Qt::blue)));
+    m_server->setResponse(QStringLiteral("images/touxiang.png"),
+                          pictureReply(png(64, 64, Qt::green)));
     g_avatar = m_server->baseUrl() + QStringLiteral("images/avatar.png");
     g_userId = QStringLiteral("7");
     g_num = QStringLiteral("2");
     g_password = QStringLiteral("pw");
 
-    m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
-    m_sc->setOutput("\r\nSERVICE_NAME: tessarosvc \r\n"
-                    "        STATE              : 4  RUNNING \r\n");
+    m_sc = runningServiceTool();
     m_dns = std::make_unique<FakeCommand>(QStringLiteral("flushdns"));
-    platform::Overrides overrides;
-    overrides.serviceControlProgram = m_sc->program();
+    platform::Overrides overrides = serviceOverrides(*m_sc);
     overrides.dnsFlushCommand = {m_dns->program(), {QStringLiteral("/flushdns")}};
-    overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
-    overrides.commandWaitMs = 3000;
     platform::setOverrides(overrides);
     m_browser.urls.clear();
 }
@@ -537,7 +479,7 @@ void TestMainDialog::loadImage()
     FakeHttpServer::Response missing;
     missing.status = 404;
     m_server->setResponse(QStringLiteral("images/missing.png"), missing);
-    FakeHttpServer::Response broken = picture(png(10, 10, Qt::red));
+    FakeHttpServer::Response broken = pictureReply(png(10, 10, Qt::red));
     broken.status = 500;
     m_server->setResponse(QStringLiteral("images/broken.png"), broken);
 

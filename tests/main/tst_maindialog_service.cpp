@@ -8,14 +8,16 @@
 #include "main/maindialog.h"
 #include "main/servicestate.h"
 #include "platform/platform.h"
+#include "support/browsersink.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
+#include "support/modalanswer.h"
 #include "support/testenv.h"
+#include "support/windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -24,18 +26,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
-
-// Stands in for the browser and the file manager.
-class UrlSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 namespace {
 
@@ -61,25 +52,6 @@ QByteArray scOutput(const char *state)
 const QByteArray kNotInstalled = "[SC] EnumQueryServicesStatus:OpenService FAILED 1060:\r\n\r\n"
                                  "The specified service does not exist as an installed "
                                  "service.\r\n\r\n";
-
-void answerNextModal(const char *button, std::function<void(QWidget *)> inspect = {})
-{
-    auto *poll = new QTimer;
-    poll->setInterval(20);
-    const QString name = QLatin1String(button);
-    QObject::connect(poll, &QTimer::timeout, [poll, inspect, name] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        if (inspect)
-            inspect(modal);
-        if (auto *answer = modal->findChild<QPushButton *>(name))
-            answer->click();
-    });
-    poll->start();
-}
 
 // The icon a tip of this kind shows, as a user would see it.
 QImage tipIcon(int kind)
@@ -157,25 +129,20 @@ private:
     std::unique_ptr<FakeCommand> m_dns;
     std::unique_ptr<MainDialog> m_window;
     platform::Overrides m_overrides;
-    UrlSink m_browser;
+    BrowserSink m_browser;
 };
 
 void TestMainDialogService::initTestCase()
 {
     initTestEnvironment();
     // No browser or file manager may open from here.
-    for (const char *scheme : {"http", "https", "file"})
-        QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_browser, "open");
+    m_browser.install();
 }
 
 void TestMainDialogService::init()
 {
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
-    FakeHttpServer::Response ok;
-    ok.body = "{}";
-    m_server->setDefaultResponse(ok);
-    g_apiBaseUrl = g_webBaseUrl = m_server->baseUrl();
+    m_server = startFakeProvider();
+    QVERIFY(m_server);
 
     m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
     m_sc->setOutput(scOutput("4  RUNNING"));

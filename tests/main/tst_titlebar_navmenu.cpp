@@ -3,10 +3,10 @@
 #include "app/globals.h"
 #include "main/navmenuwidget.h"
 #include "main/titlebarwidget.h"
+#include "support/browsersink.h"
 #include "support/testenv.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -17,16 +17,6 @@
 #include <QtTest>
 
 #include <functional>
-
-// Stands in for the browser.
-class UrlSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 // Stands in for the main window: receives the entries' clicks through the
 // same slot signature and counts the presses that reach it (window dragging).
@@ -127,8 +117,7 @@ private slots:
     void initTestCase()
     {
         initTestEnvironment();
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_browser, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_browser, "open");
+        m_browser.install({"http", "https"});
     }
 
     void init() { m_browser.urls.clear(); }
@@ -308,7 +297,7 @@ private slots:
     }
 
 private:
-    UrlSink m_browser;
+    BrowserSink m_browser;
 };
 
 QTEST_MAIN(TestTitleBarNavMenu)

@@ -7,12 +7,13 @@
 #include "platform/platform.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
+#include "support/fakereplies.h"
 #include "support/testenv.h"
+#include "support/windowfixture.h"
 #include "tunnels/tunnelwidget.h"
 
 #include <QApplication>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
@@ -119,10 +120,7 @@ QJsonObject tunnel(const QString &id, quint16 localPort, quint16 publicPort,
 
 FakeHttpServer::Response listOf(const QJsonArray &data)
 {
-    FakeHttpServer::Response response;
-    response.body =
-        QJsonDocument(QJsonObject{{"code", 0}, {"data", data}}).toJson(QJsonDocument::Compact);
-    return response;
+    return jsonReply(QJsonObject{{"code", 0}, {"data", data}});
 }
 
 } // namespace
@@ -166,25 +164,15 @@ void TestCheckPage::initTestCase()
 
 void TestCheckPage::init()
 {
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
-    FakeHttpServer::Response empty;
-    empty.body = "{}";
-    m_server->setDefaultResponse(empty);
-    g_apiBaseUrl = m_server->baseUrl();
-    g_webBaseUrl = m_server->baseUrl();
+    m_server = startFakeProvider();
+    QVERIFY(m_server);
     g_avatar.clear();
     g_userName = QStringLiteral("u");
     g_password = QStringLiteral("p");
     g_num = QStringLiteral("5");
 
-    m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
-    m_sc->setOutput(scOutput("4  RUNNING"));
-    platform::Overrides overrides;
-    overrides.serviceControlProgram = m_sc->program();
-    overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
-    overrides.commandWaitMs = 3000;
-    platform::setOverrides(overrides);
+    m_sc = runningServiceTool();
+    platform::setOverrides(serviceOverrides(*m_sc));
 }
 
 void TestCheckPage::cleanup()

@@ -7,14 +7,17 @@
 #include "platform/platform.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
+#include "support/fakereplies.h"
+#include "support/modalanswer.h"
 #include "support/testenv.h"
+#include "support/widgetlookup.h"
+#include "support/windowfixture.h"
 #include "tunnels/tunnelbean.h"
 #include "tunnels/tunnelwidget.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,7 +25,6 @@
 #include <QStackedWidget>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
 
 namespace {
@@ -44,57 +46,9 @@ QJsonObject tunnel(const QString &id, const QString &name)
                        {"daikuan", "2"}};
 }
 
-FakeHttpServer::Response json(const QJsonObject &object)
-{
-    FakeHttpServer::Response response;
-    response.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    return response;
-}
-
 FakeHttpServer::Response listOf(const QJsonArray &data)
 {
-    return json(QJsonObject{{"code", 0}, {"data", data}});
-}
-
-FakeHttpServer::Response raw(const QByteArray &body)
-{
-    FakeHttpServer::Response response;
-    response.body = body;
-    return response;
-}
-
-// Answers the next modal dialog: `atOpen` sees it as it appears, then after
-// `delayMs` `beforeAnswer` runs and `button` is clicked.
-void answerNextModal(const char *button, std::function<void(QWidget *)> atOpen = {},
-                     int delayMs = 0, std::function<void()> beforeAnswer = {})
-{
-    auto *poll = new QTimer;
-    poll->setInterval(20);
-    const QString name = QLatin1String(button);
-    QObject::connect(poll, &QTimer::timeout, [=] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        if (atOpen)
-            atOpen(modal);
-        QPointer<QWidget> dialog(modal);
-        QTimer::singleShot(delayMs, [=] {
-            if (beforeAnswer)
-                beforeAnswer();
-            if (dialog)
-                if (auto *answer = dialog->findChild<QPushButton *>(name))
-                    answer->click();
-        });
-    });
-    poll->start();
-}
-
-QString labelText(QWidget *parent, const char *name)
-{
-    auto *label = parent->findChild<QLabel *>(QLatin1String(name));
-    return label ? label->text() : QStringLiteral("<no %1>").arg(QLatin1String(name));
+    return jsonReply(QJsonObject{{"code", 0}, {"data", data}});
 }
 
 // The icon a tip of this kind shows, as a user would see it.
@@ -158,10 +112,7 @@ private:
 
     template <typename T> T *child(const char *name) const
     {
-        T *found = m_window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("no widget %s", name);
-        return found;
+        return namedChild<T>(m_window.get(), name);
     }
 
     std::unique_ptr<FakeHttpServer> m_server;
@@ -176,26 +127,17 @@ void TestTunnelForm::initTestCase()
 
 void TestTunnelForm::init()
 {
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
-    m_server->setDefaultResponse(raw("{}"));
+    m_server = startFakeProvider();
+    QVERIFY(m_server);
     m_server->setResponse(kListRoute,
                           listOf(QJsonArray{tunnel("A&7", "网站"), tunnel("B 8", "数据库")}));
-    g_apiBaseUrl = m_server->baseUrl();
-    g_webBaseUrl = m_server->baseUrl();
     g_avatar.clear();
     g_userName = QStringLiteral("用户1");
     g_password = QStringLiteral("a&b");
     g_num = QStringLiteral("5");
 
-    m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
-    m_sc->setOutput("\r\nSERVICE_NAME: tessarosvc \r\n"
-                    "        STATE              : 4  RUNNING \r\n");
-    platform::Overrides overrides;
-    overrides.serviceControlProgram = m_sc->program();
-    overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
-    overrides.commandWaitMs = 3000;
-    platform::setOverrides(overrides);
+    m_sc = runningServiceTool();
+    platform::setOverrides(serviceOverrides(*m_sc));
 }
 
 void TestTunnelForm::cleanup()
@@ -318,7 +260,7 @@ void TestTunnelForm::emptyFieldsAreRefused()
 void TestTunnelForm::createSendsTheFormEncoded()
 {
     makeWindow();
-    FakeHttpServer::Response slow = json(QJsonObject{{"code", 0}, {"msg", "稍后再试"}});
+    FakeHttpServer::Response slow = jsonReply(QJsonObject{{"code", 0}, {"msg", "稍后再试"}});
     slow.delayMs = 500;
     m_server->setResponse(kCreateRoute, slow);
     // Only emptiness is refused: blanks and a port that is no number go out.
@@ -381,7 +323,7 @@ void TestTunnelForm::createSuccessAsksToApplyNow()
 {
     QFETCH(QString, answer);
     makeWindow();
-    m_server->setResponse(kCreateRoute, json(QJsonObject{{"code", 1}, {"msg", "创建成功"}}));
+    m_server->setResponse(kCreateRoute, jsonReply(QJsonObject{{"code", 1}, {"msg", "创建成功"}}));
     openCreatePage(QStringLiteral("新应用"), QStringLiteral("127.0.0.1"), QStringLiteral("3389"));
     const int listsBefore = requestsFor(QStringLiteral("list")).size();
     m_server->setResponse(
@@ -422,7 +364,7 @@ void TestTunnelForm::createSuccessAsksToApplyNow()
 void TestTunnelForm::updateSendsTheEditedTunnel()
 {
     makeWindow();
-    m_server->setResponse(kUpdateRoute, json(QJsonObject{{"code", 0}, {"msg", "无变化"}}));
+    m_server->setResponse(kUpdateRoute, jsonReply(QJsonObject{{"code", 0}, {"msg", "无变化"}}));
     openEditPage(QStringLiteral("网站"));
     child<QLineEdit>("create_name_2")->setText(QStringLiteral("网站 & 博客"));
     child<QLineEdit>("create_dst_port_2")->setText(QStringLiteral("8443"));
@@ -462,7 +404,7 @@ void TestTunnelForm::updateSuccessAsksToApplyNow()
 {
     QFETCH(QString, answer);
     makeWindow();
-    m_server->setResponse(kUpdateRoute, json(QJsonObject{{"code", 1}, {"msg", "修改成功"}}));
+    m_server->setResponse(kUpdateRoute, jsonReply(QJsonObject{{"code", 1}, {"msg", "修改成功"}}));
     openEditPage(QStringLiteral("数据库"));
     child<QLineEdit>("create_dst_port_2")->setText(QStringLiteral("5432"));
     const int listsBefore = requestsFor(QStringLiteral("list")).size();
@@ -522,14 +464,14 @@ void TestTunnelForm::everyFailureIsShown_data()
     FakeHttpServer::Response reset;
     reset.resetConnection = true;
 
-    QTest::newRow("refused") << json(QJsonObject{{"code", 0}, {"msg", "名称已存在"}})
+    QTest::newRow("refused") << jsonReply(QJsonObject{{"code", 0}, {"msg", "名称已存在"}})
                              << "操作提示:名称已存在";
-    QTest::newRow("other code") << json(QJsonObject{{"code", 3}, {"msg", "映射数已达上限"}})
+    QTest::newRow("other code") << jsonReply(QJsonObject{{"code", 3}, {"msg", "映射数已达上限"}})
                                 << "操作提示:映射数已达上限";
-    QTest::newRow("code as text") << json(QJsonObject{{"code", "1"}, {"msg", "格式错误"}})
+    QTest::newRow("code as text") << jsonReply(QJsonObject{{"code", "1"}, {"msg", "格式错误"}})
                                   << "操作提示:格式错误";
     QTest::newRow("time-out") << silent << "操作提示:连接超时";
-    QTest::newRow("empty object") << raw("{}") << "操作提示:";
+    QTest::newRow("empty object") << rawReply("{}") << "操作提示:";
     QTest::newRow("connection reset") << reset << "操作提示:";
 }
 

@@ -4,18 +4,21 @@
 #include "dialogs/msgtipwidget.h"
 #include "main/maindialog.h"
 #include "platform/platform.h"
+#include "support/browsersink.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
+#include "support/fakereplies.h"
+#include "support/modalanswer.h"
 #include "support/testenv.h"
+#include "support/widgetlookup.h"
+#include "support/windowfixture.h"
 #include "tunnels/ctparamwidget.h"
 #include "tunnels/tunnelbean.h"
 #include "tunnels/tunnelwidget.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,18 +30,7 @@
 #include <QUrlQuery>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
-
-// Stands in for the browser.
-class UrlSink : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 namespace {
 
@@ -71,49 +63,9 @@ QJsonArray tunnels(int count)
     return array;
 }
 
-FakeHttpServer::Response json(const QJsonObject &object)
-{
-    FakeHttpServer::Response response;
-    response.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    return response;
-}
-
 FakeHttpServer::Response listOf(const QJsonArray &data)
 {
-    return json(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", data}});
-}
-
-FakeHttpServer::Response raw(const QByteArray &body)
-{
-    FakeHttpServer::Response response;
-    response.body = body;
-    return response;
-}
-
-// Answers the next modal dialog: hands it to `inspect`, then clicks `button`.
-void answerNextModal(const char *button, std::function<void(QWidget *)> inspect = {})
-{
-    auto *poll = new QTimer;
-    poll->setInterval(20);
-    const QString name = QLatin1String(button);
-    QObject::connect(poll, &QTimer::timeout, [poll, inspect, name] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        if (inspect)
-            inspect(modal);
-        if (auto *answer = modal->findChild<QPushButton *>(name))
-            answer->click();
-    });
-    poll->start();
-}
-
-QString labelText(QWidget *parent, const char *name)
-{
-    auto *label = parent->findChild<QLabel *>(QLatin1String(name));
-    return label ? label->text() : QStringLiteral("<no %1>").arg(QLatin1String(name));
+    return jsonReply(QJsonObject{{"code", 0}, {"msg", "ok"}, {"data", data}});
 }
 
 } // namespace
@@ -153,13 +105,10 @@ private:
 
     template <typename T> T *child(const char *name) const
     {
-        T *found = m_window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qWarning("no widget %s", name);
-        return found;
+        return namedChild<T>(m_window.get(), name);
     }
 
-    UrlSink m_browser;
+    BrowserSink m_browser;
     std::unique_ptr<FakeHttpServer> m_server;
     std::unique_ptr<FakeCommand> m_sc;
     std::unique_ptr<MainDialog> m_window;
@@ -168,31 +117,21 @@ private:
 void TestTunnelList::initTestCase()
 {
     initTestEnvironment();
-    for (const char *scheme : {"http", "https"})
-        QDesktopServices::setUrlHandler(QLatin1String(scheme), &m_browser, "open");
+    m_browser.install({"http", "https"});
 }
 
 void TestTunnelList::init()
 {
-    m_server = std::make_unique<FakeHttpServer>();
-    QVERIFY(m_server->listen());
-    m_server->setDefaultResponse(raw("{}"));
-    g_apiBaseUrl = m_server->baseUrl();
-    g_webBaseUrl = m_server->baseUrl();
+    m_server = startFakeProvider();
+    QVERIFY(m_server);
     g_avatar.clear();
     g_userId = QStringLiteral("7");
     g_userName = QStringLiteral("alice & bob");
     g_password = QStringLiteral("p=w#1");
     g_num = QStringLiteral("5");
 
-    m_sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
-    m_sc->setOutput("\r\nSERVICE_NAME: tessarosvc \r\n"
-                    "        STATE              : 4  RUNNING \r\n");
-    platform::Overrides overrides;
-    overrides.serviceControlProgram = m_sc->program();
-    overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
-    overrides.commandWaitMs = 3000;
-    platform::setOverrides(overrides);
+    m_sc = runningServiceTool();
+    platform::setOverrides(serviceOverrides(*m_sc));
     m_browser.urls.clear();
     QApplication::clipboard()->clear();
 }
@@ -317,7 +256,7 @@ void TestTunnelList::emptyListShowsNoCards()
     QCOMPARE(labelText(tile(), "label_2"), QStringLiteral("条"));
 
     // A reply with data but without code is a success as well.
-    m_server->setResponse(kListRoute, json(QJsonObject{{"data", tunnels(2)}}));
+    m_server->setResponse(kListRoute, jsonReply(QJsonObject{{"data", tunnels(2)}}));
     m_window->reloadTunnelList();
     QCOMPARE(cards().size(), 2);
     QCOMPARE(labelText(tile(), "label"), QStringLiteral("2/5"));
@@ -354,10 +293,10 @@ void TestTunnelList::failedListLeavesThePageEmpty_data()
     FakeHttpServer::Response serverError = listOf(tunnels(2));
     serverError.status = 500;
 
-    QTest::newRow("refused") << json(QJsonObject{{"code", 2}, {"data", tunnels(2)}});
+    QTest::newRow("refused") << jsonReply(QJsonObject{{"code", 2}, {"data", tunnels(2)}});
     QTest::newRow("time-out") << silent;
-    QTest::newRow("empty object") << raw("{}");
-    QTest::newRow("not json") << raw("<html>busy</html>");
+    QTest::newRow("empty object") << rawReply("{}");
+    QTest::newRow("not json") << rawReply("<html>busy</html>");
     QTest::newRow("connection reset") << reset;
     QTest::newRow("server error") << serverError;
 }
