@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -154,6 +155,8 @@ void MainDialog::wireButtons()
     for (QPushButton *back : {ui->btn_back1, ui->btn_back2, ui->btn_back3})
         connect(back, &QPushButton::clicked, this,
                 [this] { showPage(QStringLiteral("内网穿透")); });
+    connect(ui->tunnelScrollArea->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &MainDialog::createCardsNearView);
     connect(ui->btn_save1, &QPushButton::clicked, this, &MainDialog::onclickCreateTunnelBtn);
     connect(ui->btn_save2, &QPushButton::clicked, this, &MainDialog::onclickUpdateTunnelBtn);
     connect(ui->btn_check1, &QPushButton::clicked, this, &MainDialog::clickreCheckBtn);

@@ -106,6 +106,7 @@ protected:
 
 private:
     void wireButtons();
+    void createCardsNearView();
     void pairEngineCheckBoxes();
     void openToolbox();
     void showTip(int kind, const QString &text);
@@ -122,6 +123,7 @@ private:
     NavMenuWidget *m_navDevices = nullptr;
 
     QList<TunnelBean *> tunnelBeanList;
+    // One entry per tunnel of the list; null until the card has been made.
     QList<TunnelWidget *> tunnelWidgetList;
     QList<ChangjingWidget *> sceneWidgetList;
     QList<ZengzhiWidget *> addonWidgetList;

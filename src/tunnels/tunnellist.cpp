@@ -18,6 +18,8 @@
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QScrollArea>
+#include <QScrollBar>
 
 namespace {
 
@@ -33,6 +35,8 @@ void MainDialog::reloadTunnelList()
         qDeleteAll(tunnelBeanList);
         tunnelBeanList.clear();
         for (TunnelWidget *card : qAsConst(tunnelWidgetList)) {
+            if (!card)
+                continue;
             card->hide();
             delete card;
         }
@@ -61,23 +65,33 @@ void MainDialog::reloadTunnelList()
     tunnelCountTile->setParam(QString::number(data.size()) + QLatin1Char('/') + g_num,
                               QString::fromUtf8(kCountUnit), QString::fromUtf8(kCountCaption));
 
-    // The tile counts every tunnel of the reply; cards are made for the first ones.
-    const int shown = qMin(int(data.size()), MaxListRows);
-    if (shown < data.size())
-        qDebug() << "映射列表过长，只显示前" << shown << "条";
-    for (int i = 0; i < shown; ++i) {
-        auto *card = new TunnelWidget(ui->tunnelListContainer);
+    for (const QJsonValue &element : data) {
         auto *bean = new TunnelBean();
-        bean->setTunnelData(TunnelBean::fieldsFromJson(data.at(i)));
+        bean->setTunnelData(TunnelBean::fieldsFromJson(element));
         tunnelBeanList.append(bean);
-        tunnelWidgetList.append(card);
-        card->setTunnelBean(bean);
+        tunnelWidgetList.append(nullptr);
+    }
+    // Lets the scroll area reach every card; the cards themselves are made as
+    // their part of the list comes near the view.
+    ui->tunnelListContainer->setMinimumHeight(tunnelgrid::listHeight(tunnelBeanList.size()));
+    createCardsNearView();
+}
+
+void MainDialog::createCardsNearView()
+{
+    const tunnelgrid::CardRange range =
+        tunnelgrid::cardsNearView(ui->tunnelScrollArea->verticalScrollBar()->value(),
+                                  ui->tunnelScrollArea->height(), tunnelBeanList.size());
+    for (int i = range.first; i < range.end; ++i) {
+        if (tunnelWidgetList.at(i))
+            continue;
+        auto *card = new TunnelWidget(ui->tunnelListContainer);
+        card->setTunnelBean(tunnelBeanList.at(i));
+        card->move(tunnelgrid::cardPosition(i));
         card->show();
         connect(card, &TunnelWidget::messageSent, this, &MainDialog::getTunnelbtnClicked);
-        card->move(tunnelgrid::cardPosition(i));
+        tunnelWidgetList[i] = card;
     }
-    // Lets the scroll area reach the cards beyond the first two rows.
-    ui->tunnelListContainer->setMinimumHeight(tunnelgrid::listHeight(shown));
 }
 
 void MainDialog::getTunnelbtnClicked(QString tunnelId, QString name)

@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
@@ -83,6 +84,7 @@ private slots:
 
     void listShowsCardsInReplyOrderWithTheTile();
     void everyCardOfALongListCanBeReached();
+    void thousandsOfTunnelsGetCardsAsTheyComeIntoView();
     void emptyListShowsNoCards();
     void nonStringKeysGiveEmptyFields();
     void failedListLeavesThePageEmpty_data();
@@ -246,6 +248,53 @@ void TestTunnelList::everyCardOfALongListCanBeReached()
     QVERIFY(area->viewport()->rect().contains(inViewport));
     area->ensureWidgetVisible(shown[0]);
     QTRY_VERIFY(!shown[0]->visibleRegion().isEmpty());
+}
+
+void TestTunnelList::thousandsOfTunnelsGetCardsAsTheyComeIntoView()
+{
+    const int count = 3000;
+    QElapsedTimer clock;
+    clock.start();
+    makeWindow(listOf(tunnels(count)));
+    QCOMPARE(labelText(tile(), "label"), QStringLiteral("3000/5"));
+    // Only the part of the list near the view is built: the window opens at
+    // once whatever the account holds.
+    QVERIFY2(cards().size() <= 20, qPrintable(QString::number(cards().size())));
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+
+    auto *area = child<QScrollArea>("tunnelScrollArea");
+    auto *bar = area->verticalScrollBar();
+    for (int value : {bar->maximum(), bar->maximum() / 2, bar->minimum()}) {
+        bar->setValue(value);
+        // Every card in view exists, in its place, with its own tunnel's values.
+        QTRY_VERIFY(!cards().isEmpty());
+        const QRect view(QPoint(0, value), area->viewport()->size());
+        int inView = 0;
+        for (int i = 0; i < count; ++i) {
+            const QRect place(QPoint(10 + 300 * (i % 2), 180 * (i / 2)), QSize(290, 171));
+            if (!place.intersects(view))
+                continue;
+            TunnelWidget *card = cardTitled(QStringLiteral("应用%1").arg(i + 1));
+            QVERIFY2(card, qPrintable(QString::number(i + 1)));
+            QCOMPARE(card->pos(), place.topLeft());
+            QVERIFY(card->isVisible());
+            ++inView;
+        }
+        QVERIFY(inView >= 4);
+        QVERIFY2(cards().size() <= 60, qPrintable(QString::number(cards().size())));
+    }
+
+    // A card made on scrolling acts like the first ones.
+    bar->setValue(bar->maximum());
+    TunnelWidget *last = cardTitled(QStringLiteral("应用3000"));
+    QVERIFY(last);
+    last->findChild<QPushButton *>("pushButton")->click();
+    QCOMPARE(child<QStackedWidget>("stackedWidget")->currentIndex(), 6);
+
+    // A reload starts from a clean slate again.
+    m_server->setResponse(kListRoute, listOf(tunnels(3)));
+    m_window->reloadTunnelList();
+    QTRY_COMPARE(cards().size(), 3);
 }
 
 void TestTunnelList::emptyListShowsNoCards()
