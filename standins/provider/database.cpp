@@ -171,10 +171,16 @@ public:
         }
     }
     bool isOpen() const { return m_open; }
+    // A COMMIT that fails, for example busy while another program reads the
+    // file, leaves the transaction open; it is then rolled back here rather
+    // than carried into the connection's next statements.
     bool commit()
     {
+        if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return false;
+        }
         m_open = false;
-        return sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+        return true;
     }
 
 private:
@@ -691,6 +697,11 @@ Database::Outcome Database::updateTunnel(qint64 accountId, qint64 tunnelId,
                                          const TunnelInput &input)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // Explicit, so that a change whose commit fails is undone, not left pending.
+    Transaction transaction(m_db);
+    if (!transaction.isOpen()) {
+        return Outcome::Failed;
+    }
     Statement update(m_db, "UPDATE tunnels SET name = ?, dst_address = ?, dst_port = ? "
                            "WHERE id = ? AND account_id = ?");
     update.bind(input.name)
@@ -701,18 +712,28 @@ Database::Outcome Database::updateTunnel(qint64 accountId, qint64 tunnelId,
     if (!update.run()) {
         return Outcome::Failed;
     }
-    return sqlite3_changes(m_db) == 1 ? Outcome::Ok : Outcome::NotFound;
+    if (sqlite3_changes(m_db) != 1) {
+        return Outcome::NotFound;
+    }
+    return transaction.commit() ? Outcome::Ok : Outcome::Failed;
 }
 
 Database::Outcome Database::deleteTunnel(qint64 accountId, qint64 tunnelId)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    Transaction transaction(m_db);
+    if (!transaction.isOpen()) {
+        return Outcome::Failed;
+    }
     Statement remove(m_db, "DELETE FROM tunnels WHERE id = ? AND account_id = ?");
     remove.bind(tunnelId).bind(accountId);
     if (!remove.run()) {
         return Outcome::Failed;
     }
-    return sqlite3_changes(m_db) == 1 ? Outcome::Ok : Outcome::NotFound;
+    if (sqlite3_changes(m_db) != 1) {
+        return Outcome::NotFound;
+    }
+    return transaction.commit() ? Outcome::Ok : Outcome::Failed;
 }
 
 Database::Outcome Database::setTunnelDomain(qint64 accountId, qint64 tunnelId,

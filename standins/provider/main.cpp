@@ -182,6 +182,33 @@ void describeError(const httplib::Request &request, httplib::Response &response)
     }
 }
 
+// cpp-httplib 0.11 keeps a chunked body, or a body without any length (read
+// until the client closes), in memory with no limit, and answers a Range
+// header with the ranges of any reply, even many copies of it, under status
+// 200. Runs before routing, that is before a body is read.
+httplib::Server::HandlerResponse guardRequest(const httplib::Request &request,
+                                              httplib::Response &response)
+{
+    // The request object is the server's own, not a constant; the hook only
+    // hands it out read-only. Replies are small and made afresh, so any Range
+    // header is ignored, as HTTP allows, and every answer is complete.
+    auto &mutableRequest = const_cast<httplib::Request &>(request);
+    mutableRequest.ranges.clear();
+
+    const bool mayHaveBody =
+        request.method == "POST" || request.method == "PUT" || request.method == "PATCH";
+    if (!request.has_header("Transfer-Encoding") &&
+        (!mayHaveBody || request.has_header("Content-Length"))) {
+        return httplib::Server::HandlerResponse::Unhandled;
+    }
+    // Whatever body follows is left unread, so the connection cannot carry
+    // another request: the server closes it after this answer.
+    mutableRequest.headers.erase("Connection");
+    mutableRequest.headers.emplace("Connection", "close");
+    response.status = 411; // Length Required; the error handler writes the body
+    return httplib::Server::HandlerResponse::Handled;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -214,6 +241,7 @@ int main(int argc, char *argv[])
 
     httplib::Server server;
     server.set_payload_max_length(kMaxBodyBytes);
+    server.set_pre_routing_handler(guardRequest);
     server.set_error_handler(describeError);
     server.set_exception_handler(
         [](const httplib::Request &, httplib::Response &response, std::exception_ptr) {
