@@ -8,6 +8,8 @@ TESSARO_BUILD_PACKAGES=(g++ make cmake pkg-config qtbase5-dev qtbase5-dev-tools
     libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev libsqlite3-dev libxcb1-dev)
 # What showing the client needs on a machine without a display.
 TESSARO_RUN_PACKAGES=(xvfb xauth x11-utils imagemagick fonts-noto-cjk)
+# What the fuzz build needs beside the build packages: clang and libFuzzer.
+TESSARO_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 ensure_packages() {
     local missing=() pkg
