@@ -50,6 +50,18 @@ QString executableOf(qint64 pid)
     return exe;
 }
 
+// The process has ended: it is gone, a zombie, or its pid now names a later
+// process. An ending process lets go of its memory (and with it the link to its
+// executable) before it has closed its files, so the executable is not looked
+// at here.
+bool hasEnded(const ProcessIdentity &process)
+{
+    ProcStat stat;
+    if (process.pid <= 0 || !readStat(process.pid, &stat))
+        return true;
+    return stat.state == 'Z' || stat.state == 'X' || stat.startTicks != process.startTicks;
+}
+
 void closeInheritedFiles(int keep)
 {
     // Nothing of the caller (its pipes above all) may stay open in a service
@@ -166,23 +178,31 @@ bool isRunning(const ProcessIdentity &process)
 
 void terminate(const ProcessIdentity &process, int graceMs)
 {
-    const auto waitGone = [&process](int ms) {
+    const auto waitEnded = [&process](int ms) {
         QElapsedTimer timer;
         timer.start();
-        while (isRunning(process)) {
+        while (!hasEnded(process)) {
             if (timer.elapsed() >= ms)
                 return false;
-            QThread::msleep(20);
+            QThread::msleep(5);
         }
         return true;
     };
-    if (!isRunning(process))
+    if (hasEnded(process))
         return;
+    if (!isRunning(process)) {
+        // A process that is ending can no longer show its executable: it is
+        // only waited for. Another program under the same pid and start time
+        // (after a restart of the machine) is left alone.
+        if (executableOf(process.pid).isEmpty())
+            waitEnded(graceMs);
+        return;
+    }
     ::kill(static_cast<pid_t>(process.pid), SIGTERM);
-    if (waitGone(graceMs))
+    if (waitEnded(graceMs))
         return;
     ::kill(static_cast<pid_t>(process.pid), SIGKILL);
-    waitGone(2000);
+    waitEnded(2000);
 }
 
 } // namespace serviceprocess

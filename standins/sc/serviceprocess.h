@@ -25,7 +25,7 @@ bool launch(const QString &program, const QStringList &arguments, ProcessIdentit
 bool isRunning(const ProcessIdentity &process);
 
 // Asks the process to end, waits up to graceMs, then kills it. Returns once it
-// is gone (or after a short extra wait if even the kill does not take).
+// has ended (or after a short extra wait if even the kill does not take).
 void terminate(const ProcessIdentity &process, int graceMs);
 
 } // namespace serviceprocess
