@@ -22,6 +22,8 @@
 #include <QThread>
 #include <QUrl>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -261,9 +263,15 @@ int main(int argc, char *argv[])
                      host.c_str(), options.tunnelPort, error.toLocal8Bit().constData());
     }
 
-    std::thread signalWaiter([&server, &stopSignals] {
+    // A stop asked for before the server has begun to accept would be lost
+    // (the server ignores it until it runs), so the waiter waits for that.
+    std::atomic<bool> listenEnded{false};
+    std::thread signalWaiter([&server, &stopSignals, &listenEnded] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        while (!server.is_running() && !listenEnded) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         server.stop();
     });
 
@@ -277,6 +285,7 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
 
     const bool ok = server.listen_after_bind();
+    listenEnded = true;
     // Wake the waiter if the server ended for another reason than a signal.
     pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();

@@ -119,6 +119,7 @@ private slots:
     void restartKeepsData();
     void resetRestoresDemoData();
     void commandLine();
+    void stopRightAfterStart();
 
 private:
     QJsonArray tunnels(const QString &user = kUser, const QString &password = kPassword);
@@ -675,6 +676,20 @@ void TestProviderConsole::commandLine()
                           QStringLiteral("--port"), QString::number(port)}));
     QCOMPARE(chosen.port(), int(port));
     QCOMPARE(chosen.stop(), 0);
+}
+
+void TestProviderConsole::stopRightAfterStart()
+{
+    // A stop sent the moment the provider says it listens ends it as well.
+    for (int i = 0; i < 10; ++i) {
+        ProviderProcess provider;
+        QVERIFY(provider.start(m_dir->filePath(QStringLiteral("quick.db")),
+                               {QStringLiteral("--tunnel-port"), QStringLiteral("0")}));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(provider.stop(), 0);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestProviderConsole)
