@@ -19,6 +19,7 @@
 #include "support/browsersink.h"
 #include "support/fakehttpserver.h"
 #include "support/providerprocess.h"
+#include "support/servicetool.h"
 #include "support/testenv.h"
 #include "support/windowfixture.h"
 
@@ -89,19 +90,12 @@ using Clock = std::chrono::steady_clock;
 
 QString program(const char *name)
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+    return standinProgram(QLatin1String(name));
 }
 
 int runSc(const QStringList &arguments)
 {
-    QProcess sc;
-    sc.start(program("tessaro-sc"), arguments);
-    if (!sc.waitForFinished(30000)) {
-        sc.kill();
-        sc.waitForFinished();
-        return -1;
-    }
-    return sc.exitCode();
+    return runServiceTool(arguments).exitCode;
 }
 
 qint64 millisecondsBetween(Clock::time_point from, Clock::time_point to)

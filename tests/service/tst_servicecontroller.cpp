@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 #include "service/servicecontroller.h"
 #include "support/fakecommand.h"
+#include "support/servicetool.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>
@@ -290,10 +291,7 @@ void TestServiceController::hangingToolTimesOutAndNextCommandRuns()
 
 QByteArray TestServiceController::runSc(const QStringList &arguments)
 {
-    QProcess sc;
-    sc.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tessaro-sc"), arguments);
-    sc.waitForFinished(30000);
-    return sc.readAllStandardOutput();
+    return runServiceTool(arguments).output;
 }
 
 void TestServiceController::endToEndWithStandIns()

@@ -1,3 +1,4 @@
+#include "support/servicetool.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>
@@ -26,36 +27,21 @@ int exitCodeFor(int windowsError)
     return windowsError & 0xff;
 }
 
-struct ScResult
-{
-    int exitCode = -1;
-    QByteArray output;
-};
+using ScResult = ServiceToolRun;
 
 QString toolPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/tessaro-sc");
+    return standinProgram(QStringLiteral("tessaro-sc"));
 }
 
 QString servicePath()
 {
-    return QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/tessarosvc"))
-        .canonicalFilePath();
+    return QFileInfo(standinProgram(QStringLiteral("tessarosvc"))).canonicalFilePath();
 }
 
-ScResult sc(const QStringList &arguments)
+ServiceToolRun sc(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(toolPath(), arguments);
-    ScResult result;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.output = process.readAllStandardOutput();
-    return result;
+    return runServiceTool(arguments);
 }
 
 // The data folder as the stand-ins see it: they run without the test mode of

@@ -3,6 +3,7 @@
 // ports, checked with an echo server and a load generator that compares every
 // byte.
 
+#include "support/servicetool.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>
@@ -34,7 +35,7 @@ constexpr int kDemoWebTunnelPort = 20000; // demo tunnel to 127.0.0.1:18000
 
 QString program(const char *name)
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+    return standinProgram(QLatin1String(name));
 }
 
 // The service folder as the stand-ins see it (they run without Qt's test mode).
@@ -54,14 +55,7 @@ QByteArray serviceLog()
 
 int sc(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(program("tessaro-sc"), arguments);
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return -1;
-    }
-    return process.exitCode();
+    return runServiceTool(arguments).exitCode;
 }
 
 // A helper program that prints a line with its port, then runs until stopped.

@@ -9,6 +9,7 @@
 #include "main/maindialog.h"
 #include "platform/platform.h"
 #include "support/providerprocess.h"
+#include "support/servicetool.h"
 #include "support/testenv.h"
 #include "tunnels/tunnelbean.h"
 #include "tunnels/tunnelwidget.h"
@@ -34,15 +35,12 @@ namespace {
 
 QString binary(const QString &name)
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+    return standinProgram(name);
 }
 
 int runSc(const QStringList &arguments)
 {
-    QProcess sc;
-    sc.start(binary(QStringLiteral("tessaro-sc")), arguments);
-    sc.waitForFinished(20000);
-    return sc.exitCode();
+    return runServiceTool(arguments).exitCode;
 }
 
 // Everything a visitor of 127.0.0.1:port receives within the wait, after
