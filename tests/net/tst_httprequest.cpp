@@ -72,7 +72,7 @@ private slots:
         QTest::newRow("top-level array") << 200 << QByteArray(R"([{"code":1}])");
         QTest::newRow("not JSON") << 200 << QByteArray("<html>busy</html>");
         QTest::newRow("empty body") << 200 << QByteArray();
-        QTest::newRow("cut off") << 200 << QByteArray(R"({"code":1,"msg":"he)");
+        QTest::newRow("cut off") << 200 << QByteArray("{\"code\":1,\"msg\":\"he");
     }
 
     void failuresBecomeEmptyObjects()
