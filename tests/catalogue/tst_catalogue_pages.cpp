@@ -696,12 +696,10 @@ void TestCataloguePages::dataWithoutCodeGivesRows()
     QCOMPARE(labelText(addonRows(1).at(0), "label_3"), QStringLiteral("标题 B"));
 }
 
-// Pictures of both pages with realistic rows for a look by eye; only when asked for.
+// Pictures of both pages with realistic rows for a look by eye (see screenshotDir).
 void TestCataloguePages::screenshots()
 {
-    const QString dir = qEnvironmentVariable("TESSARO_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        QSKIP("TESSARO_SCREENSHOT_DIR not set");
+    const QString dir = screenshotDir();
 
     auto icon = [this](const QString &name, int size, const QColor &color, const QString &text) {
         QImage image(size, size, QImage::Format_ARGB32);

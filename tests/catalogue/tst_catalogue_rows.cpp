@@ -212,12 +212,10 @@ private slots:
         }
     }
 
-    // Pictures of both rows for a look by eye; only when asked for.
+    // Pictures of both rows for a look by eye (see screenshotDir).
     void screenshots()
     {
-        const QString dir = qEnvironmentVariable("TESSARO_SCREENSHOT_DIR");
-        if (dir.isEmpty())
-            QSKIP("TESSARO_SCREENSHOT_DIR not set");
+        const QString dir = screenshotDir();
         ChangjingWidget scene;
         scene.setSceneData(QStringLiteral("1"), QStringLiteral("MySQL数据库"), QString(), QString(),
                            m_server.baseUrl() + QStringLiteral("icons/a.png"));

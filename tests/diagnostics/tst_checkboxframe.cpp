@@ -575,12 +575,10 @@ private slots:
         QCOMPARE(frame.pos(), QPoint(200, 220));
     }
 
-    // Pictures of each tab for a look by eye; only when asked for.
+    // Pictures of each tab for a look by eye (see screenshotDir).
     void screenshots()
     {
-        const QString dir = qEnvironmentVariable("TESSARO_SCREENSHOT_DIR");
-        if (dir.isEmpty())
-            QSKIP("TESSARO_SCREENSHOT_DIR not set");
+        const QString dir = screenshotDir();
         m_sc->setOutput(kStopped);
         m_tasklist->setOutput(taskList({"360tray.exe", "kxetray.exe"}));
         CheckBoxFrame frame;

@@ -300,7 +300,7 @@ int TestTunnel::createTunnel(const QString &name, int localPort)
 void TestTunnel::demoTunnelAnswersThroughItsPublicPort()
 {
     if (!m_web.listen(QHostAddress::LocalHost, 18000))
-        QSKIP("127.0.0.1:18000 is taken by another program");
+        QFAIL("127.0.0.1:18000 is taken by another program");
     connect(&m_web, &QTcpServer::newConnection, this, [this] {
         QTcpSocket *socket = m_web.nextPendingConnection();
         connect(socket, &QTcpSocket::readyRead, socket, [socket] {

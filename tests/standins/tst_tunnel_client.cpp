@@ -92,7 +92,7 @@ private slots:
         // The demo tunnel points at the test web server's real port.
         QTcpServer probe;
         if (!probe.listen(QHostAddress::LocalHost, HttpServerThread::DefaultPort))
-            QSKIP("port 18000 is taken on this machine");
+            QFAIL("port 18000 is taken on this machine");
         probe.close();
         HttpServerThread::setDefaultEndpoint(HttpServerThread::DefaultPort,
                                              QHostAddress(QHostAddress::LocalHost));

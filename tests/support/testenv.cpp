@@ -37,3 +37,12 @@ QString testHomePath()
 {
     return home().path();
 }
+
+QString screenshotDir()
+{
+    QString dir = qEnvironmentVariable("TESSARO_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        dir = home().path() + QStringLiteral("/screenshots");
+    QDir().mkpath(dir);
+    return dir;
+}

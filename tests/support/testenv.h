@@ -10,3 +10,8 @@ void initTestEnvironment();
 
 // The private home folder created by initTestEnvironment.
 QString testHomePath();
+
+// Where a suite saves the pictures of its windows: $TESSARO_SCREENSHOT_DIR for
+// a look by eye, else a folder in the private home, so the drawing and its
+// checks run every time.
+QString screenshotDir();
