@@ -10,6 +10,7 @@
 #include "main/titlebarwidget.h"
 #include "service/servicecontroller.h"
 #include "tunnels/ctparamwidget.h"
+#include "tunnels/tunnelbean.h"
 
 #include "ui_maindialog.h"
 
@@ -145,6 +146,9 @@ MainDialog::MainDialog(QWidget *parent)
 
 MainDialog::~MainDialog()
 {
+    // The records are not widgets: nothing else frees them.
+    qDeleteAll(tunnelBeanList);
+    tunnelBeanList.clear();
     delete ui;
 }
 
