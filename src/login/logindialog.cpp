@@ -19,6 +19,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPushButton>
 #include <QTimer>
 #include <QUrl>
 
@@ -36,6 +37,14 @@ LoginDialog::LoginDialog(QWidget *parent) : QDialog(parent), ui(new Ui::LoginDia
     ui->register_2->installEventFilter(this);
     connect(ui->loginBtn, &QPushButton::clicked, this, &LoginDialog::onLoginClicked);
     connect(ui->closeBtn, &QPushButton::clicked, this, &QDialog::close);
+    // Return belongs to the login (keyPressEvent): no button of this dialog
+    // may take it as its default, and the close button reacts to a click
+    // only, so Tab never gives it the focus.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    ui->closeBtn->setFocusPolicy(Qt::NoFocus);
     loadSavedAccount();
     ui->label_connect_state->setText(QStringLiteral("正在检测网络环境..."));
     if (isNetworkOnline(g_apiBaseUrl))

@@ -186,6 +186,22 @@ private slots:
 
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(dialog.isVisible()); // Escape does not close it
+
+        // Whatever widget Tab reaches, Return there signs in and never closes
+        // the dialog (a focused dialog button would take it otherwise).
+        name->clear();
+        QWidget *widget = name;
+        do {
+            if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisibleTo(&dialog)) {
+                widget->setFocus();
+                const int toasts = dialog.findChildren<MsgTipWidget *>().size();
+                QTest::keyClick(widget, Qt::Key_Return);
+                QVERIFY2(dialog.isVisible(), qPrintable(widget->objectName()));
+                QCOMPARE(dialog.findChildren<MsgTipWidget *>().size(), toasts + 1);
+            }
+            widget = widget->nextInFocusChain();
+        } while (widget != name);
+        QCOMPARE(m_server->requestCount(), 1);
     }
 
     void userNameStopsAtTwentyCharacters()
