@@ -1,3 +1,4 @@
+#include "app/messagefilter.h"
 #include "login/logindialog.h"
 #include "platform/platform.h"
 
@@ -5,6 +6,7 @@
 
 int main(int argc, char *argv[])
 {
+    installSecretFilter();
     platform::prepareApplication();
     QApplication app(argc, argv);
     LoginDialog dialog;

@@ -6,6 +6,7 @@
 #include "dialogs/mymsgdialog.h"
 #include "main/maindialog.h"
 #include "net/apireply.h"
+#include "net/consolelinks.h"
 #include "net/httprequest.h"
 #include "net/signin.h"
 #include "ui_logindialog.h"
@@ -159,11 +160,11 @@ bool LoginDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::MouseButtonPress) {
         if (watched == ui->forgetPass) {
-            QDesktopServices::openUrl(QUrl(g_webBaseUrl + QStringLiteral("forget/index.html")));
+            openInBrowser(QUrl(g_webBaseUrl + QStringLiteral("forget/index.html")));
             return true;
         }
         if (watched == ui->register_2) {
-            QDesktopServices::openUrl(QUrl(g_webBaseUrl + QStringLiteral("register/index.html")));
+            openInBrowser(QUrl(g_webBaseUrl + QStringLiteral("register/index.html")));
             return true;
         }
     }

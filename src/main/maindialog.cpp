@@ -8,6 +8,7 @@
 #include "login/logindialog.h"
 #include "main/navmenuwidget.h"
 #include "main/titlebarwidget.h"
+#include "net/consolelinks.h"
 #include "service/servicecontroller.h"
 #include "tunnels/ctparamwidget.h"
 #include "tunnels/tunnelbean.h"
@@ -268,7 +269,7 @@ bool MainDialog::eventFilter(QObject *watched, QEvent *event)
     } else if (watched == ui->label_paicha3) {
         openConsolePage(QStringLiteral("paicha3"));
     } else if (watched == ui->label_8) {
-        QDesktopServices::openUrl(QUrl(m_announcementUrl));
+        openInBrowser(QUrl(m_announcementUrl));
     } else {
         return QDialog::eventFilter(watched, event);
     }

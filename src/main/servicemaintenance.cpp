@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "dialogs/msgtipwidget.h"
 #include "main/servicestate.h"
+#include "net/consolelinks.h"
 #include "platform/platform.h"
 #include "service/servicecontroller.h"
 
@@ -98,7 +99,7 @@ void MainDialog::flushDns()
 void MainDialog::openLogFolder()
 {
     // The folder belongs to the background service; it is opened as it is.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(platform::serviceLogPath()));
+    openInBrowser(QUrl::fromLocalFile(platform::serviceLogPath()));
 }
 
 void MainDialog::copyToClipboard(const QString &text)

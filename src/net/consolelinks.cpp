@@ -20,7 +20,15 @@ QString consoleLink(const QString &page)
 void MyOperatorUtil::jumpToPage(const QString &page)
 {
     qDebug() << "跳转到页面:" + page;
-    QDesktopServices::openUrl(QUrl(consoleLink(page)));
+    openInBrowser(QUrl(consoleLink(page)));
+}
+
+bool openInBrowser(const QUrl &url)
+{
+    if (QDesktopServices::openUrl(url))
+        return true;
+    qDebug().noquote() << QStringLiteral("openUrl failed: ") + redactPasswords(url.toString());
+    return false;
 }
 
 QString pickLocalIp(const QList<InterfaceInfo> &interfaces)

@@ -1,5 +1,6 @@
 // The login dialog driven through its widgets against a fake provider.
 #include "app/globals.h"
+#include "app/messagefilter.h"
 #include "app/myoperatorutil.h"
 #include "dialogs/msgtipwidget.h"
 #include "dialogs/mymsgdialog.h"
@@ -389,6 +390,40 @@ private slots:
         dialog.show();
         dialog.findChild<QPushButton *>("closeBtn")->click();
         QVERIFY(!dialog.isVisible());
+    }
+
+    // Neither the saved password's debug line nor Qt's own warning about a
+    // link no program could open (no browser, as on a server) shows it.
+    void passwordNeverReachesAnyOutput()
+    {
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &text) { messages << text; });
+        installSecretFilter(); // as the program's entry does, in front of the capture
+
+        const QString secret = QStringLiteral("pw&Secret9");
+        MyOperatorUtil store;
+        store.setValue(QStringLiteral("server/user"), QStringLiteral("bob"));
+        store.setValue(QStringLiteral("server/pass"), secret);
+        {
+            LoginDialog dialog;
+        }
+
+        const QString webBase = g_webBaseUrl;
+        g_webBaseUrl = QStringLiteral("ftp://web.example.test/"); // no handler: openUrl fails
+        g_userId = QStringLiteral("7");
+        g_password = secret;
+        MyOperatorUtil::jumpToPage(QStringLiteral("ticket"));
+        g_webBaseUrl = webBase;
+        g_password.clear();
+        qInstallMessageHandler(previous);
+
+        const QString all = messages.join(QLatin1Char('\n'));
+        QVERIFY2(!all.contains(QLatin1String("Secret9")), qPrintable(all));
+        QVERIFY2(all.contains(QLatin1String("iniConfigFile cfg_pass=***")), qPrintable(all));
+        QVERIFY2(all.contains(QLatin1String("web.example.test/ClientAction?userid=7&password=***")),
+                 qPrintable(all));
     }
 
 private:
