@@ -130,6 +130,9 @@ private:
 
     QString checkTunnelId;
     QString editTunnelId;
+    // A create or update is under way, reload and question included: a click
+    // delivered meanwhile (the waits run the event loop) sends nothing.
+    bool m_submittingTunnel = false;
     QString selectedSceneId;
     int m_adPictureRequest = 0; // latest value-added click; older pictures are dropped
     // The tunnel under test, copied: results may arrive after a list rebuild.

@@ -16,6 +16,8 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include <functional>
+
 namespace {
 
 // Every tunnel made here is of the general type; the provider's console
@@ -24,6 +26,30 @@ const char kGeneralChannelType[] = "2";
 const char kEngine8[] = "3";
 const char kEngine9[] = "4";
 const int kUpdateButtonRestoreMs = 1000;
+
+// Marks a tunnel submission as under way for its whole handler and runs
+// `done` when the handler leaves, whichever way it leaves.
+class SubmissionGuard
+{
+public:
+    explicit SubmissionGuard(bool &flag, std::function<void()> done = {})
+        : m_flag(flag), m_done(std::move(done))
+    {
+        m_flag = true;
+    }
+    ~SubmissionGuard()
+    {
+        m_flag = false;
+        if (m_done)
+            m_done();
+    }
+    SubmissionGuard(const SubmissionGuard &) = delete;
+    SubmissionGuard &operator=(const SubmissionGuard &) = delete;
+
+private:
+    bool &m_flag;
+    std::function<void()> m_done;
+};
 
 bool askToApplyNow(QWidget *parent, const QString &question)
 {
@@ -64,7 +90,14 @@ void MainDialog::onclickCreateTunnelBtn()
         return;
     }
 
-    // Disabled while the request waits, so a second click sends nothing.
+    if (m_submittingTunnel)
+        return;
+    // Disabled until the list has been rebuilt and the question answered, so
+    // a second click sends nothing.
+    const SubmissionGuard guard(m_submittingTunnel, [this] {
+        ui->btn_save1->setText(QStringLiteral("保存并提交"));
+        ui->btn_save1->setEnabled(true);
+    });
     ui->btn_save1->setText(QStringLiteral("提交中.."));
     ui->btn_save1->setEnabled(false);
     const QString model =
@@ -80,9 +113,6 @@ void MainDialog::onclickCreateTunnelBtn()
                       {QStringLiteral("private_port"), port},
                       {QStringLiteral("channel_type"), QString::fromLatin1(kGeneralChannelType)},
                       {QStringLiteral("channel_model"), model}}));
-
-    ui->btn_save1->setText(QStringLiteral("保存并提交"));
-    ui->btn_save1->setEnabled(true);
 
     if (!isActionSuccess(reply)) {
         ui->create_result_msg->setText(failureText(reply));
@@ -109,6 +139,9 @@ void MainDialog::onclickUpdateTunnelBtn()
         return;
     }
 
+    if (m_submittingTunnel)
+        return;
+    const SubmissionGuard guard(m_submittingTunnel);
     ui->btn_save2->setText(QStringLiteral("提交中.."));
     ui->btn_save2->setEnabled(false);
 

@@ -101,6 +101,8 @@ private slots:
     void updateSendsTheEditedTunnel();
     void updateSuccessAsksToApplyNow_data();
     void updateSuccessAsksToApplyNow();
+    void aClickDuringTheReloadSendsNothing_data();
+    void aClickDuringTheReloadSendsNothing();
     void everyFailureIsShown_data();
     void everyFailureIsShown();
 
@@ -453,6 +455,43 @@ void TestTunnelForm::updateSuccessAsksToApplyNow()
     const auto updated = requestsFor(QStringLiteral("update"));
     QCOMPARE(updated.size(), 2);
     QCOMPARE(updated.last().queryValue("id"), QStringLiteral("B 8"));
+}
+
+void TestTunnelForm::aClickDuringTheReloadSendsNothing_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::newRow("create") << "create";
+    QTest::newRow("update") << "update";
+}
+
+// After a success the list reloads (waiting up to 2 s) before the question;
+// the user clicking the button again meanwhile must not send it twice.
+void TestTunnelForm::aClickDuringTheReloadSendsNothing()
+{
+    QFETCH(QString, method);
+    const bool create = method == QLatin1String("create");
+    makeWindow();
+    m_server->setResponse(create ? kCreateRoute : kUpdateRoute,
+                          jsonReply(QJsonObject{{"code", 1}, {"msg", "成功"}}));
+    if (create)
+        openCreatePage(QStringLiteral("新应用"), QStringLiteral("127.0.0.1"),
+                       QStringLiteral("3389"));
+    else
+        openEditPage(QStringLiteral("数据库"));
+    FakeHttpServer::Response slowList =
+        listOf(QJsonArray{tunnel("A&7", "网站"), tunnel("B 8", "数据库")});
+    slowList.delayMs = 1700;
+    m_server->setResponse(kListRoute, slowList);
+    auto *save = child<QPushButton>(create ? "btn_save1" : "btn_save2");
+
+    // 1.3 s in: past the update button's one-second restore, still reloading.
+    QTimer::singleShot(1300, save, [save] { QTest::mouseClick(save, Qt::LeftButton); });
+    answerNextModal("btn_cance");
+    QTest::mouseClick(save, Qt::LeftButton);
+    QTest::qWait(500);
+
+    QCOMPARE(requestsFor(method).size(), 1);
+    QTRY_VERIFY(save->isEnabled());
 }
 
 void TestTunnelForm::everyFailureIsShown_data()
