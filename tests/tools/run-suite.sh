@@ -1,7 +1,7 @@
 #!/bin/sh
-# Runs one test suite. LeakSanitizer's own stop-the-world tracer now and then
-# crashes at exit while a thread is being torn down ("Tracer caught signal
-# 11"): a fault of the sanitizer runtime, not a result of the suite. A run that
+# Runs one test suite. Should LeakSanitizer's own stop-the-world tracer crash
+# at exit ("Tracer caught signal 11", a fault of the sanitizer runtime that
+# tests/CMakeLists.txt works around, not a result of the suite), a run that
 # ends so, with no failed case and no leak report, is run once more; any other
 # failure stands.
 out=$(mktemp)
