@@ -1,15 +1,6 @@
-#include "app/messagefilter.h"
-#include "login/logindialog.h"
-#include "platform/platform.h"
-
-#include <QApplication>
+#include "app/client.h"
 
 int main(int argc, char *argv[])
 {
-    installSecretFilter();
-    platform::prepareApplication();
-    QApplication app(argc, argv);
-    LoginDialog dialog;
-    dialog.show();
-    return app.exec();
+    return runClient(argc, argv);
 }

@@ -139,7 +139,10 @@ void LoginDialog::doLogin(const QString &userName, const QString &password)
         ui->loginBtn->setEnabled(true);
         hide();
         auto *mainDialog = new MainDialog(nullptr);
-        mainDialog->show();
+        // A logout from its tray during the build has already replaced it by
+        // a new login dialog.
+        if (!mainDialog->isSignedOut())
+            mainDialog->show();
         return;
     }
 

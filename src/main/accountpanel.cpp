@@ -81,9 +81,11 @@ void MainDialog::loadCouponCount()
 
 void MainDialog::loadMessage()
 {
+    if (m_signedOut)
+        return;
     HttpRequest request(this);
     const QJsonObject reply = request.postRequest(accountCallPath(QStringLiteral("getmsg")));
-    if (!isActionSuccess(reply))
+    if (!isActionSuccess(reply) || m_signedOut)
         return;
     const QString page = reply.value(QStringLiteral("page")).toString();
     MyConfirmDialog dialog(this);
@@ -94,6 +96,8 @@ void MainDialog::loadMessage()
 
 void MainDialog::loadAnnouncement()
 {
+    if (m_signedOut)
+        return;
     HttpRequest request(this);
     const QJsonObject reply = request.postRequest(accountCallPath(QStringLiteral("getGonggaomsg")));
     if (!isActionSuccess(reply))

@@ -1,6 +1,7 @@
 #include "main/maindialog.h"
 
 #include "app/globals.h"
+#include "app/lifetime.h"
 #include "app/myoperatorutil.h"
 #include "diagnostics/checkboxframe.h"
 #include "diagnostics/httpserverthread.h"
@@ -58,6 +59,9 @@ MainDialog::MainDialog(QWidget *parent)
     // armed, and the service restart comes last.
     // The credential-store helper exists from the start: the tray
     // menu (logout) is usable while later steps wait for the network.
+    // Until it is closed the window keeps the program running, also while
+    // hidden: during its build, and later in the tray after its minimise.
+    lifetime::keepWhileHidden(this);
     selectedSceneId = QStringLiteral("1");
     m_dragOffset = QPoint(0, 0);
     m_util = new MyOperatorUtil(this);
@@ -125,6 +129,12 @@ MainDialog::MainDialog(QWidget *parent)
     loadImage(g_webBaseUrl + QStringLiteral("images/client_bg.png"), ui->label_dev);
     ui->zengzhi_title->setText(QStringLiteral("-"));
     ui->zengzhi_content->setPlainText(QStringLiteral("-"));
+
+    // A logout chosen from the tray while the pages above were still loading
+    // has cleared the account: the service, the timers and the test web
+    // server are not started for it.
+    if (m_signedOut)
+        return;
 
     // The background service must run while the client is signed in.
     if (!queryServiceState().contains(QLatin1String("RUNNING")))
@@ -307,10 +317,12 @@ void MainDialog::confirmExit()
 
 void MainDialog::logout()
 {
+    if (m_signedOut)
+        return;
     MyConfirmDialog dialog(this);
     dialog.setMessage(QStringLiteral("确定停止服务并注销退出当前账号?"),
                       QStringLiteral("退出提示"));
-    if (dialog.exec() != QDialog::Accepted)
+    if (dialog.exec() != QDialog::Accepted || m_signedOut)
         return;
 
     m_trayIcon->showMessage(QStringLiteral("Tessaro"),
@@ -323,12 +335,21 @@ void MainDialog::logout()
     m_util->setValue(QStringLiteral("server/userId"), QString());
     m_serviceController->stopService();
 
-    // The signed-out window stays alive but must not come back through its
-    // tray icon; the icon itself goes once the balloon has been shown.
+    // Nothing of this window acts after a logout: its timers find it signed
+    // out, port 18000 is free for the next sign-in's window at once, the tray
+    // icon only finishes its balloon, and the window itself is deleted once
+    // no wait of its own (a page load, a question) is still running.
     m_signedOut = true;
-    QTimer::singleShot(TrayBalloonMs, m_trayIcon, &QSystemTrayIcon::hide);
+    m_httpServer.reset();
+    retireTrayIcon();
 
     auto *login = new LoginDialog(nullptr);
     login->show();
     close();
+    lifetime::releaseWhenIdle(this);
+}
+
+bool MainDialog::isSignedOut() const
+{
+    return m_signedOut;
 }

@@ -50,6 +50,9 @@ public:
     static void openConsolePage(const QString &page);
     void logout();
     void confirmExit();
+    // After a logout, also one chosen while the window was still being built:
+    // the window is then never shown again.
+    bool isSignedOut() const;
 
     // Pictures (imageloading.cpp)
     void loadImage(const QString &url, QLabel *label);
@@ -111,6 +114,7 @@ private:
     void openToolbox();
     void showTip(int kind, const QString &text);
     void showWindowAgain();
+    void retireTrayIcon();
 
     TitleBarWidget *m_titleBar = nullptr;
     std::unique_ptr<ServiceController> m_serviceController;

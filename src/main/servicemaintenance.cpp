@@ -75,6 +75,9 @@ void MainDialog::beginServiceRestart(QPushButton *button)
 
 void MainDialog::restartService()
 {
+    // Signed out, the service stays stopped: it would run for no account.
+    if (m_signedOut)
+        return;
     m_serviceController->stopService();
     m_serviceController->startService();
     setRestartButtonNormal(ui->btn_fresh);

@@ -1,12 +1,16 @@
 #include "main/maindialog.h"
 
 #include "app/globals.h"
+#include "app/lifetime.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QIcon>
 #include <QMenu>
+#include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace {
 
@@ -16,10 +20,15 @@ const char kTrayMenuStyle[] =
     "border-bottom: 1px solid #f2f2f2;}"
     "QMenu::item:selected {background-color: #f2f2f2;}";
 
+// The icon of the account signed out last, left only to finish its balloon.
+QPointer<QSystemTrayIcon> g_retiredTrayIcon;
+
 } // namespace
 
 void MainDialog::initTrayIcon()
 {
+    // One icon per signed-in client: the last account's goes now.
+    delete g_retiredTrayIcon.data();
     m_trayIcon = new QSystemTrayIcon(this);
     m_trayIcon->setIcon(QIcon(QStringLiteral(":/images/icon/logo.png")));
     m_trayIcon->setToolTip(QStringLiteral("Tessaro客户端"));
@@ -62,8 +71,23 @@ void MainDialog::initTrayIcon()
     connect(m_trayIcon, &QSystemTrayIcon::messageClicked, this, &MainDialog::showWindowAgain);
 }
 
+void MainDialog::retireTrayIcon()
+{
+    // Detached from the window, with neither menu nor reactions, the icon
+    // outlives it only for its balloon, and not past the next sign-in's icon.
+    m_trayIcon->disconnect(this);
+    m_trayIcon->setContextMenu(nullptr);
+    m_trayIcon->setParent(qApp);
+    delete g_retiredTrayIcon.data();
+    g_retiredTrayIcon = m_trayIcon;
+    QTimer::singleShot(TrayBalloonMs, m_trayIcon, &QObject::deleteLater);
+    m_trayIcon = nullptr;
+}
+
 void MainDialog::showVersionMessage()
 {
+    if (!m_trayIcon)
+        return;
     m_trayIcon->showMessage(QStringLiteral("Tessaro"),
                             QStringLiteral("企业私有云V") + g_clientVersion + QStringLiteral("!"),
                             QSystemTrayIcon::Information, TrayBalloonMs);
@@ -73,6 +97,7 @@ void MainDialog::showWindowAgain()
 {
     if (m_signedOut)
         return;
+    lifetime::keepWhileHidden(this);
     show();
     raise();
     activateWindow();

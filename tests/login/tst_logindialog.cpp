@@ -8,6 +8,7 @@
 #include "main/maindialog.h"
 #include "platform/platform.h"
 #include "support/browsersink.h"
+#include "support/clientprocess.h"
 #include "support/fakecommand.h"
 #include "support/fakehttpserver.h"
 #include "support/modalanswer.h"
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -72,6 +74,54 @@ QList<MainDialog *> mainDialogs()
         if (auto *main = qobject_cast<MainDialog *>(widget))
             found.append(main);
     return found;
+}
+
+FakeHttpServer::Response loginReply(const QString &userName, const QString &userId,
+                                    const QString &avatar = QString())
+{
+    return reply(QJsonDocument(QJsonObject{{"code", 1},
+                                           {"data", QJsonObject{{"userId", userId},
+                                                                {"username", userName},
+                                                                {"password", "pw"},
+                                                                {"touxiang", avatar}}}})
+                     .toJson());
+}
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+// The test web server's page at 127.0.0.1:port, empty when nothing answers.
+QByteArray webPage(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    QByteArray page;
+    QElapsedTimer clock;
+    clock.start();
+    bool sent = false;
+    while (clock.elapsed() < 3000 && !page.contains("</html>")) {
+        if (!sent && socket.state() == QAbstractSocket::ConnectedState)
+            sent = socket.write("GET / HTTP/1.1\r\nHost: x\r\n\r\n") > 0;
+        if (socket.state() == QAbstractSocket::UnconnectedState)
+            break;
+        QTest::qWait(10);
+        page += socket.readAll();
+    }
+    return page;
+}
+
+// The service tool's verbs (start, stop, query) from run `from` on.
+QStringList serviceVerbs(const FakeCommand &sc, int from)
+{
+    QStringList verbs;
+    const QList<QStringList> runs = sc.invocations();
+    for (int i = from; i < runs.size(); ++i)
+        verbs << runs.at(i).value(0);
+    return verbs;
 }
 
 } // namespace
@@ -426,10 +476,167 @@ private slots:
                  qPrintable(all));
     }
 
+    // With the real event loop: minimised to the tray, the client outlives
+    // every question and window closed meanwhile, and ends only on a
+    // confirmed exit once no other window is open.
+    void trayMinimisedClientEndsOnlyOnAConfirmedExit()
+    {
+        // The account's message is open when the window goes to the tray
+        // (commands reach the windows behind a question, as the tray does).
+        m_server->setResponse(QStringLiteral("ClientUserAction?method=getmsg"),
+                              reply(R"({"code":1,"msg":"news","page":"x"})"));
+        ClientProcess client;
+        QVERIFY(startClient(client));
+        QVERIFY(signIn(client, "alice"));
+        QTRY_COMPARE_WITH_TIMEOUT(modalTitle(client), QStringLiteral("消息提示"), 10000);
+        QCOMPARE(client.command("click MainDialog label_min"), QByteArray("ok click"));
+        QVERIFY(!client.shows(QStringLiteral("MainDialog")));
+        client.command("answer btn_cance");
+        QTRY_VERIFY(modalTitle(client).isEmpty());
+        QVERIFY2(stillRuns(client), "ended by the answered message");
+        client.command("answer btn_cance");
+        QCOMPARE(client.command("tray 关闭客户端界面"), QByteArray("ok tray"));
+        QVERIFY2(stillRuns(client), "ended by the declined exit");
+        client.command("answer btn_cance");
+        QCOMPARE(client.command("tray 退出账号和关闭服务"), QByteArray("ok tray"));
+        QVERIFY2(stillRuns(client), "ended by the declined logout");
+        client.command("tray 打开");
+        client.command("click MainDialog btn_local_check");
+        client.command("click MainDialog label_min");
+        QCOMPARE(client.command("click CheckBoxFrame closeBtn"), QByteArray("ok click"));
+        QVERIFY2(stillRuns(client), "ended by the closed toolbox");
+        QCOMPARE(client.state().value(QStringLiteral("trayIcons")).toInt(), 1);
+        QVERIFY(!client.shows(QStringLiteral("MainDialog")));
+
+        // Shown again, exited with a toolbox open: the toolbox keeps the
+        // program until it is closed too.
+        QCOMPARE(client.command("tray 打开"), QByteArray("ok tray"));
+        QVERIFY(client.shows(QStringLiteral("MainDialog")));
+        client.command("click MainDialog btn_local_check");
+        client.command("answer btn_ok");
+        QCOMPARE(client.command("click MainDialog label_close"), QByteArray("ok click"));
+        QVERIFY(stillRuns(client));
+        QVERIFY(!client.shows(QStringLiteral("MainDialog")));
+        client.command("click CheckBoxFrame closeBtn");
+        QVERIFY(client.waitForExit(5000));
+        QCOMPARE(client.exitCode(), 0);
+    }
+
+    // After a logout and a new sign-in only the new account's window is
+    // left: its test web server has port 18000's stand-in, there is one tray
+    // icon, and the old window's delayed restart never runs.
+    void logoutReleasesTheWindowForTheNextSignIn()
+    {
+        ClientProcess client;
+        QVERIFY(startClient(client));
+        QVERIFY(signIn(client, "alice"));
+        QVERIFY(webPage(m_webPort).contains("Hi,1001"));
+
+        client.command("answer btn_ok");
+        QCOMPARE(client.command("click MainDialog exit_login_btn"), QByteArray("ok click"));
+        const int afterLogout = m_sc.runCount();
+        QVERIFY(client.shows(QStringLiteral("LoginDialog")));
+        QTRY_COMPARE(client.state().value(QStringLiteral("mainWindows")).toInt(), 0);
+        QVERIFY(webPage(m_webPort).isEmpty());
+        // Later than the restart a sign-in ends with.
+        QTest::qWait(MainDialog::RestartDelayMs + 500);
+        QVERIFY2(!serviceVerbs(m_sc, afterLogout).contains(QStringLiteral("start")),
+                 qPrintable(serviceVerbs(m_sc, afterLogout).join(QLatin1Char(' '))));
+
+        QVERIFY(signIn(client, "bob"));
+        const QJsonObject state = client.state();
+        QCOMPARE(state.value(QStringLiteral("mainWindows")).toInt(), 1);
+        QCOMPARE(state.value(QStringLiteral("trayIcons")).toInt(), 1);
+        QVERIFY(webPage(m_webPort).contains("Hi,2002"));
+
+        // Signed out again, closing the only login dialog ends the program.
+        client.command("answer btn_ok");
+        client.command("click MainDialog exit_login_btn");
+        QCOMPARE(client.command("click LoginDialog closeBtn"), QByteArray("ok click"));
+        QVERIFY(client.waitForExit(5000));
+        QCOMPARE(client.exitCode(), 0);
+    }
+
+    // A logout from the tray while the window still waits for its pictures
+    // leaves it closed, and the service stays stopped for the emptied account.
+    void trayLogoutDuringTheBuildKeepsTheServiceStopped()
+    {
+        FakeHttpServer::Response avatar = reply("not a picture");
+        avatar.delayMs = 1500;
+        m_server->setResponse(QStringLiteral("avatar.png"), avatar);
+        ClientProcess client;
+        QVERIFY(startClient(client));
+        m_server->setResponse(QStringLiteral("ClientUserAction?method=login&username=alice"),
+                              loginReply(QStringLiteral("alice"), QStringLiteral("1001"),
+                                         m_server->baseUrl() + QStringLiteral("avatar.png")));
+        client.command("type LoginDialog lineEdit alice");
+        client.command("type LoginDialog lineEdit_2 pw");
+        client.send("click LoginDialog loginBtn"); // returns once the window is built
+        QTRY_VERIFY_WITH_TIMEOUT(avatarRequested(), 15000);
+
+        client.command("answer btn_ok");
+        QCOMPARE(client.command("tray 退出账号和关闭服务"), QByteArray("ok tray"));
+        const int afterLogout = m_sc.runCount();
+        // Past both avatar loads and the restart a finished build arms.
+        QTest::qWait(2 * avatar.delayMs + MainDialog::RestartDelayMs + 1000);
+        QVERIFY2(stillRuns(client), client.log().right(3000).constData());
+        QVERIFY(client.shows(QStringLiteral("LoginDialog")));
+        QVERIFY(!client.shows(QStringLiteral("MainDialog")));
+        QVERIFY2(!serviceVerbs(m_sc, afterLogout).contains(QStringLiteral("start")),
+                 qPrintable(serviceVerbs(m_sc, afterLogout).join(QLatin1Char(' '))));
+        QSettings store(m_childStore, QSettings::IniFormat);
+        QCOMPARE(store.value(QStringLiteral("server/user")).toString(), QString());
+        QVERIFY(webPage(m_webPort).isEmpty());
+        QTRY_COMPARE(client.state().value(QStringLiteral("mainWindows")).toInt(), 0);
+    }
+
 private:
+    bool startClient(ClientProcess &client)
+    {
+        m_server->setResponse(QStringLiteral("ClientUserAction?method=login&username=alice"),
+                              loginReply(QStringLiteral("alice"), QStringLiteral("1001")));
+        m_server->setResponse(QStringLiteral("ClientUserAction?method=login&username=bob"),
+                              loginReply(QStringLiteral("bob"), QStringLiteral("2002")));
+        m_webPort = freePort();
+        m_childStore = testHomePath() + QStringLiteral("/child/user.ini");
+        QFile::remove(m_childStore);
+        return client.start({m_server->baseUrl(), m_sc.program(), m_childStore, m_webPort});
+    }
+
+    static bool signIn(ClientProcess &client, const QByteArray &user)
+    {
+        client.command("type LoginDialog lineEdit " + user);
+        client.command("type LoginDialog lineEdit_2 pw");
+        return client.command("click LoginDialog loginBtn") == "ok click" &&
+               client.shows(QStringLiteral("MainDialog"));
+    }
+
+    // Still running its event loop a moment later: an ending program answers
+    // no more.
+    static bool stillRuns(ClientProcess &client)
+    {
+        QTest::qWait(300);
+        return client.isRunning() && !client.state(3000).isEmpty();
+    }
+
+    static QString modalTitle(ClientProcess &client)
+    {
+        return client.state().value(QStringLiteral("modal")).toString();
+    }
+
+    bool avatarRequested() const
+    {
+        for (const auto &request : m_server->requests())
+            if (request.path == QStringLiteral("avatar.png"))
+                return true;
+        return false;
+    }
+
     QScopedPointer<FakeHttpServer> m_server;
     BrowserSink m_browser;
     FakeCommand m_sc{QStringLiteral("sc")};
+    quint16 m_webPort = 0;
+    QString m_childStore;
 };
 
 QTEST_MAIN(TestLoginDialog)

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -213,8 +214,9 @@ private slots:
         QVERIFY(m_window);
         m_window->findChild<QPushButton *>("exit_login_btn")->click();
         QVERIFY(m_questions.contains(QStringLiteral("退出提示")));
+        QPointer<MainDialog> window(m_window.release()); // goes for good
         QTRY_VERIFY_WITH_TIMEOUT(refuses(m_demoPort), 10000);
-        QVERIFY(!m_window->isVisible());
+        QTRY_VERIFY(window.isNull());
     }
 
 private:
