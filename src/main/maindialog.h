@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QList>
 #include <QPoint>
 #include <QPointer>
@@ -68,6 +69,10 @@ public:
     void openLogFolder();
     void copyToClipboard(const QString &text);
     static constexpr int RestartDelayMs = 2000;
+    // How long a restarted service may stay START_PENDING, and how often it
+    // is looked at meanwhile.
+    static constexpr int RestartWaitMs = 10000;
+    static constexpr int RestartPollMs = 250;
 
     // Tray icon and help menu (trayicon.cpp, helpmenu.cpp)
     void initTrayIcon();
@@ -115,6 +120,7 @@ private:
     void showTip(int kind, const QString &text);
     void showWindowAgain();
     void retireTrayIcon();
+    void judgeRestart(int round);
 
     TitleBarWidget *m_titleBar = nullptr;
     std::unique_ptr<ServiceController> m_serviceController;
@@ -137,6 +143,8 @@ private:
     // A create or update is under way, reload and question included: a click
     // delivered meanwhile (the waits run the event loop) sends nothing.
     bool m_submittingTunnel = false;
+    int m_restartRound = 0; // the restart whose outcome is being waited for
+    QElapsedTimer m_restartClock;
     QString selectedSceneId;
     int m_adPictureRequest = 0; // latest value-added click; older pictures are dropped
     // The tunnel under test, copied: results may arrive after a list rebuild.

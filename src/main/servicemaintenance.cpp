@@ -80,10 +80,31 @@ void MainDialog::restartService()
         return;
     m_serviceController->stopService();
     m_serviceController->startService();
+    // A service that is still starting reads START_PENDING (Windows answers
+    // every start so): the outcome is judged as a person watching the service
+    // would, once it runs, stops, or stays pending past the wait.
+    const int round = ++m_restartRound;
+    m_restartClock.start();
+    judgeRestart(round);
+}
+
+void MainDialog::judgeRestart(int round)
+{
+    // A newer restart or a logout takes over.
+    if (round != m_restartRound || m_signedOut)
+        return;
+    const QString state = queryServiceState();
+    if (!state.contains(QLatin1String("RUNNING")) &&
+        state.contains(QLatin1String("START_PENDING")) &&
+        m_restartClock.elapsed() < RestartWaitMs) {
+        // Between the queries the window repaints and takes clicks.
+        QTimer::singleShot(RestartPollMs, this, [this, round] { judgeRestart(round); });
+        return;
+    }
     setRestartButtonNormal(ui->btn_fresh);
     setRestartButtonNormal(ui->btn_fresh_2);
     // Success is claimed only when the service really came back.
-    if (queryServiceState().contains(QLatin1String("RUNNING")))
+    if (state.contains(QLatin1String("RUNNING")))
         showTip(1, QStringLiteral("服务重启成功!"));
     else
         showTip(-1, QStringLiteral("服务重启失败，请检查后台服务"));

@@ -4,6 +4,7 @@
 #include "serviceregistry.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QProcess>
 
@@ -176,10 +177,14 @@ int ServiceControl::query(const QString &name)
     if (!entry)
         return failure("EnumQueryServicesStatus:OpenService", g_errorDoesNotExist,
                        g_textDoesNotExist);
-    if (serviceprocess::isRunning(identityOf(*entry)))
+    // As under Windows' service manager: START_PENDING from the start until
+    // the service reports that it is up.
+    if (!serviceprocess::isRunning(identityOf(*entry)))
+        stateBlock(entry->name, Stopped, nullptr);
+    else if (QFile::exists(m_registry.readyPath(entry->name)))
         stateBlock(entry->name, Running, g_flagsStoppable);
     else
-        stateBlock(entry->name, Stopped, nullptr);
+        stateBlock(entry->name, StartPending, g_flagsNotStoppable, "0x7d0");
     line();
     return 0;
 }
@@ -202,6 +207,11 @@ int ServiceControl::start(const QString &name)
         return failure("StartService", g_errorFileNotFound,
                        "The system cannot find the file specified.");
     const QString program = command.takeFirst();
+    // The service creates this file once it is up; a file left by an earlier
+    // run must not read as this run's report.
+    const QString ready = m_registry.readyPath(entry->name);
+    QFile::remove(ready);
+    qputenv("TESSARO_SERVICE_READY_FILE", QFile::encodeName(ready));
     ProcessIdentity started;
     int error = 0;
     if (!serviceprocess::launch(program, command, &started, &error)) {
@@ -233,6 +243,7 @@ int ServiceControl::stop(const QString &name)
     // Unlike Windows this returns only once the service has ended, so the
     // caller's next query or start sees it stopped.
     serviceprocess::terminate(process, g_stopGraceMs);
+    QFile::remove(m_registry.readyPath(entry->name));
     entry->pid = 0;
     entry->startTicks = 0;
     entry->exe.clear();
@@ -287,6 +298,7 @@ int ServiceControl::remove(const QString &name)
     // Windows would remove a running service once it stops; with no manager
     // left to do that later, it is stopped here instead of being orphaned.
     serviceprocess::terminate(identityOf(*entry), g_stopGraceMs);
+    QFile::remove(m_registry.readyPath(entry->name));
     m_registry.remove(entry->name);
     line("[SC] DeleteService SUCCESS");
     return 0;

@@ -57,6 +57,11 @@ QString ServiceRegistry::entryPath(const QString &name) const
     return m_dir + QLatin1Char('/') + name.toLower() + QStringLiteral(".ini");
 }
 
+QString ServiceRegistry::readyPath(const QString &name) const
+{
+    return m_dir + QLatin1Char('/') + name.toLower() + QStringLiteral(".ready");
+}
+
 std::optional<ServiceEntry> ServiceRegistry::load(const QString &name) const
 {
     if (!isValidName(name))

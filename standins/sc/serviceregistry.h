@@ -36,6 +36,8 @@ public:
     std::optional<ServiceEntry> load(const QString &name) const;
     bool save(const ServiceEntry &entry) const;
     bool remove(const QString &name) const;
+    // The file a started service creates once it is up.
+    QString readyPath(const QString &name) const;
 
 private:
     QString entryPath(const QString &name) const;

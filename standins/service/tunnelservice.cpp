@@ -102,6 +102,7 @@ void TunnelService::start()
     m_running = true;
     log(QStringLiteral("started (pid %1)").arg(QCoreApplication::applicationPid()));
     m_account = readAccount(platform::credentialStorePath());
+    emit ready();
     // The password stays out of the log: the log folder is for the user to
     // browse and to send to support.
     if (m_account.isEmpty()) {

@@ -57,6 +57,9 @@ public slots:
     void stop();
 
 signals:
+    // The account has been read: the service is up, as a Windows service
+    // reports RUNNING to its manager.
+    void ready();
     void finished();
 
 private:

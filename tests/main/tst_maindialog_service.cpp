@@ -112,6 +112,7 @@ private slots:
     void signInStartsAStoppedServiceThenRestartsIt();
     void signInRestartsARunningServiceWithoutStartingIt();
     void restartButtonsRestartOncePerPress();
+    void restartWaitsWhileTheServiceStarts();
     void flushDns_data();
     void flushDns();
     void copyToClipboard();
@@ -313,6 +314,34 @@ void TestMainDialogService::restartButtonsRestartOncePerPress()
     QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 13, 4000);
     QCOMPARE(m_sc->invocations().mid(10), (QList<QStringList>{kStop, kStart, kQuery}));
     QCOMPARE(tipsOf(m_window.get()).size(), 4);
+}
+
+void TestMainDialogService::restartWaitsWhileTheServiceStarts()
+{
+    // Windows' answer to a start: pending, for a while.
+    m_sc->setOutput(scOutput("2  START_PENDING"));
+    makeWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(m_sc->runCount() >= 7, 5000); // ... stop, start, query, query, ...
+    QVERIFY(tipsOf(m_window.get()).isEmpty());
+    QVERIFY(!button("btn_fresh")->isEnabled());
+    m_sc->setOutput(scOutput("4  RUNNING"));
+    QTRY_COMPARE_WITH_TIMEOUT(tipsOf(m_window.get()).size(), 1, 2000);
+    QCOMPARE(tipsOf(m_window.get())[0].text, QStringLiteral("服务重启成功!"));
+    QVERIFY(button("btn_fresh")->isEnabled());
+
+    // A start that stays pending fails once the wait is over, looked at
+    // every quarter second meanwhile.
+    m_sc->setOutput(scOutput("2  START_PENDING"));
+    const int before = m_sc->runCount();
+    QElapsedTimer clock;
+    clock.start();
+    m_window->restartService();
+    QTRY_COMPARE_WITH_TIMEOUT(tipsOf(m_window.get()).size(), 2, 15000);
+    QVERIFY2(clock.elapsed() >= MainDialog::RestartWaitMs - 500,
+             qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(tipsOf(m_window.get())[1].text, QStringLiteral("服务重启失败，请检查后台服务"));
+    const int queries = m_sc->runCount() - before - 2;
+    QVERIFY2(queries >= 20 && queries <= 42, qPrintable(QString::number(queries)));
 }
 
 void TestMainDialogService::flushDns_data()

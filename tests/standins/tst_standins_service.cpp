@@ -179,6 +179,7 @@ private slots:
     void logShowsNoAccount();
     void serviceNeverWritesTheStore();
     void killedServiceReadsStopped();
+    void startPendingUntilTheServiceIsUp();
     void reusedPidDoesNotReadRunning();
     void concurrentStartsRunOneCopy();
 
@@ -239,9 +240,10 @@ void TestStandInsService::lifecycle()
     QVERIFY2(pid > 0, result.output.constData());
     QCOMPARE(ourServiceProcesses(), QList<qint64>{pid});
 
-    result = sc({"query", g_name});
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.output, queryText("4  RUNNING", "(STOPPABLE, NOT_PAUSABLE, ACCEPTS_SHUTDOWN)"));
+    // RUNNING once the service has read the account.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        sc({"query", g_name}).output,
+        queryText("4  RUNNING", "(STOPPABLE, NOT_PAUSABLE, ACCEPTS_SHUTDOWN)"), 5000);
 
     result = sc({"start", g_name});
     QCOMPARE(result.exitCode, exitCodeFor(1056));
@@ -385,6 +387,21 @@ void TestStandInsService::killedServiceReadsStopped()
     QCOMPARE(ourServiceProcesses(), QList<qint64>{startedPid(result.output)});
 }
 
+void TestStandInsService::startPendingUntilTheServiceIsUp()
+{
+    // A program that never reports that it is up, as a Windows service that
+    // hangs in its start: its process runs, its state stays pending.
+    QCOMPARE(sc({"create", g_name, "binPath=", "/bin/sleep 30"}).exitCode, 0);
+    QCOMPARE(sc({"start", g_name}).exitCode, 0);
+    QTest::qWait(500);
+    const ScResult pending = sc({"query", g_name});
+    QCOMPARE(pending.exitCode, 0);
+    QVERIFY2(pending.output.contains("        STATE              : 2  START_PENDING\r\n"),
+             pending.output.constData());
+    QCOMPARE(sc({"stop", g_name}).exitCode, 0);
+    QCOMPARE(sc({"query", g_name}).output, queryText("1  STOPPED", nullptr));
+}
+
 void TestStandInsService::reusedPidDoesNotReadRunning()
 {
     install();
@@ -446,7 +463,7 @@ void TestStandInsService::concurrentStartsRunOneCopy()
     QCOMPARE(succeeded, 1);
     QCOMPARE(alreadyRunning, 3);
     QCOMPARE(ourServiceProcesses().size(), 1);
-    QVERIFY(sc({"query", g_name}).output.contains("4  RUNNING"));
+    QTRY_VERIFY_WITH_TIMEOUT(sc({"query", g_name}).output.contains("4  RUNNING"), 5000);
 }
 
 QTEST_GUILESS_MAIN(TestStandInsService)
