@@ -99,9 +99,14 @@ void MainDialog::getZengzhiclick(QString _id)
         QPointer<MainDialog> self(this);
         QLabel fetched;
         fetched.setAttribute(Qt::WA_DontShowOnScreen);
-        loadImage(adUrl, &fetched);
+        const bool arrived = loadImage(adUrl, &fetched);
         if (self && request == m_adPictureRequest) {
-            ui->zengzhi_ad->setPixmap(fetched.pixmap(Qt::ReturnByValue));
+            // An advertisement that cannot be fetched leaves the place empty,
+            // rather than showing the avatar that stands in for failed pictures.
+            if (arrived)
+                ui->zengzhi_ad->setPixmap(fetched.pixmap(Qt::ReturnByValue));
+            else
+                ui->zengzhi_ad->clear();
             ui->zengzhi_ad->show();
         }
         return;

@@ -24,7 +24,7 @@ QString defaultAvatarUrl()
 
 } // namespace
 
-void MainDialog::loadImage(const QString &url, QLabel *label)
+bool MainDialog::loadImage(const QString &url, QLabel *label)
 {
     QString address = url.isEmpty() ? defaultAvatarUrl() : url;
     // Pictures are fetched over plain http.
@@ -48,7 +48,8 @@ void MainDialog::loadImage(const QString &url, QLabel *label)
         reply->abort();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int code = status.isValid() ? status.toInt() : 0;
-    if (code < 200 || code > 299) {
+    const bool arrived = code >= 200 && code <= 299;
+    if (!arrived) {
         qDebug() << "Failed to connect to the network.";
         if (target)
             setLocalImage(QString::fromLatin1(kFallbackPicture), target);
@@ -61,6 +62,7 @@ void MainDialog::loadImage(const QString &url, QLabel *label)
             target->setPixmap(pixmap.scaled(48, 48, Qt::IgnoreAspectRatio, Qt::FastTransformation));
     }
     reply->deleteLater();
+    return arrived;
 }
 
 void MainDialog::setLocalImage(const QString &path, QLabel *label)

@@ -56,7 +56,8 @@ public:
     bool isSignedOut() const;
 
     // Pictures (imageloading.cpp)
-    void loadImage(const QString &url, QLabel *label);
+    // Returns whether the picture arrived (HTTP 2xx).
+    bool loadImage(const QString &url, QLabel *label);
     static void setLocalImage(const QString &path, QLabel *label);
     // A picture that never arrives gives way to the built-in avatar after this.
     static constexpr int ImageTimeoutMs = 5000;

@@ -106,7 +106,8 @@ private slots:
     void addonWrongTypesGiveEmptyTexts();
     void reloadReplacesAddons();
     void manyAddonsScroll();
-    void silentAdPictureIsGivenUp();
+    void unfetchableAdPictureLeavesTheAdEmpty_data();
+    void unfetchableAdPictureLeavesTheAdEmpty();
     void laterClickWinsOverSlowerAd();
 
     void failedListsGiveNoRows_data();
@@ -598,12 +599,30 @@ void TestCataloguePages::manyAddonsScroll()
     QCOMPARE(shortArea->verticalScrollBar()->maximum(), 0);
 }
 
-void TestCataloguePages::silentAdPictureIsGivenUp()
+void TestCataloguePages::unfetchableAdPictureLeavesTheAdEmpty_data()
 {
+    QTest::addColumn<QString>("adUrl");
+    // Paths are on the fake provider.
+    QTest::newRow("silent") << QStringLiteral("ads/silent.png");
+    QTest::newRow("http error") << QStringLiteral("ads/missing.png");
+    QTest::newRow("unreachable") << QStringLiteral("http://127.0.0.1:1/ads/x.png");
+}
+
+void TestCataloguePages::unfetchableAdPictureLeavesTheAdEmpty()
+{
+    QFETCH(QString, adUrl);
+    if (!adUrl.startsWith(QLatin1String("http:")))
+        adUrl = url(adUrl);
+    FakeHttpServer::Response missing;
+    missing.status = 404;
+    m_server->setResponse(QStringLiteral("ads/missing.png"), missing);
     m_server->setResponse(
         QLatin1String(kAddonRoute),
-        listReply({addon("s", "映射配置", "慢", "慢的广告", "内容", url("ads/silent.png"))}));
+        listReply({addon("y", "映射配置", "有", "有广告", "", url("ads/yellow.png")),
+                   addon("s", "映射配置", "慢", "慢的广告", "内容", adUrl)}));
     makeWindow();
+    invoke("getZengzhiclick", QStringLiteral("y"));
+    QVERIFY(!imageOf(label("zengzhi_ad")).isNull());
     QElapsedTimer clock;
     clock.start();
     invoke("getZengzhiclick", QStringLiteral("s"));
@@ -611,6 +630,8 @@ void TestCataloguePages::silentAdPictureIsGivenUp()
              qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(label("zengzhi_title")->text(), QStringLiteral("慢的广告"));
     QCOMPARE(plainText("zengzhi_content"), QStringLiteral("内容"));
+    // Neither the avatar nor the previous service's picture stands in for it.
+    QVERIFY(imageOf(label("zengzhi_ad")).isNull());
 }
 
 void TestCataloguePages::laterClickWinsOverSlowerAd()
