@@ -86,8 +86,10 @@ Command processListCommand()
 #ifdef Q_OS_WIN
     return {QStringLiteral("tasklist.exe"), {}};
 #else
+    // Whole command lines: the kernel's process name ("comm") keeps only 15
+    // characters, so "QQPCRealTimeSpeedup" would never be found.
     return {QStringLiteral("ps"),
-            {QStringLiteral("-A"), QStringLiteral("-o"), QStringLiteral("comm=")}};
+            {QStringLiteral("-A"), QStringLiteral("-o"), QStringLiteral("args=")}};
 #endif
 }
 

@@ -11,12 +11,15 @@
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -381,6 +384,33 @@ private slots:
         QCOMPARE(label(&frame, "label_9")->text(),
                  QStringLiteral("排查本地主机可能拦截服务的进程"));
         QVERIFY(found->toPlainText().isEmpty());
+    }
+
+    // The machine's own process list, with a suite process whose name is
+    // longer than the 15 characters a kernel process name keeps.
+    void localCheckFindsLongProcessNames()
+    {
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QStringLiteral("QQPCRealTimeSpeedup"));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
+        QProcess suite;
+        suite.start(program, {QStringLiteral("30")});
+        QVERIFY(suite.waitForStarted());
+        platform::Overrides overrides;
+        overrides.serviceControlProgram = m_sc->program();
+        platform::setOverrides(overrides); // the default process list command
+
+        m_sc->setOutput(kRunning);
+        CheckBoxFrame frame;
+        child<QPushButton>(&frame, "btn_check_local")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(child<QPushButton>(&frame, "btn_check_local")->text(),
+                                  QStringLiteral("重新诊断"), 10000);
+        suite.kill();
+        suite.waitForFinished();
+        QVERIFY2(child<QTextEdit>(&frame, "textEdit")
+                     ->toPlainText()
+                     .contains(QStringLiteral("本地有或类似腾讯管家软件")),
+                 qPrintable(child<QTextEdit>(&frame, "textEdit")->toPlainText()));
     }
 
     void processListFailures()
