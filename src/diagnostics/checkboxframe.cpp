@@ -1,5 +1,7 @@
 #include "diagnostics/checkboxframe.h"
 
+#include "diagnostics/httpserverthread.h"
+
 #include "ui_checkboxframe.h"
 
 #include "app/globals.h"
@@ -19,7 +21,6 @@ namespace {
 const int kConnectWaitMs = 5000;
 const int kStepDelayMs = 1000;
 // A listener on this machine answers at once; no need for the full wait.
-const int kLocalConnectWaitMs = 1000;
 const int kKillWaitMs = 1000;
 const quint16 kTunnelLoginPort = 4568;
 const quint16 kWebServerPort = 18000;
@@ -204,8 +205,10 @@ bool CheckBoxFrame::testTcpConnection(const QString &host, quint16 port, int wai
 
 void CheckBoxFrame::refreshWebServerState()
 {
+    // This client's own server, not whatever answers on the port: when
+    // another program holds it, ours failed to listen.
     const quint16 port = webServerPort();
-    if (testTcpConnection(QStringLiteral("127.0.0.1"), port, kLocalConnectWaitMs)) {
+    if (HttpServerThread::anyListening()) {
         setLabelIcon(ui->label_21, icon(kIconWebServer));
         ui->label_22->setStyleSheet(
             QStringLiteral("font: 14px \"微软雅黑\";\ncolor: rgb(0, 170, 0);"));

@@ -10,6 +10,13 @@
 namespace {
 quint16 g_defaultPort = HttpServerThread::DefaultPort;
 QHostAddress g_defaultAddress = QHostAddress(QHostAddress::Any);
+
+// Every server of this process, for the toolbox to ask about.
+QList<const HttpServerThread *> &servers()
+{
+    static QList<const HttpServerThread *> list;
+    return list;
+}
 } // namespace
 
 void HttpServerThread::setDefaultEndpoint(quint16 port, const QHostAddress &address)
@@ -23,6 +30,20 @@ HttpServerThread::HttpServerThread() : HttpServerThread(g_defaultPort, g_default
 HttpServerThread::HttpServerThread(quint16 port, const QHostAddress &address)
     : QThread(nullptr), m_server(), m_port(port), m_address(address)
 {
+    servers().append(this);
+}
+
+HttpServerThread::~HttpServerThread()
+{
+    servers().removeAll(this);
+}
+
+bool HttpServerThread::anyListening()
+{
+    for (const HttpServerThread *server : servers())
+        if (server->isListening())
+            return true;
+    return false;
 }
 
 void HttpServerThread::startServer()

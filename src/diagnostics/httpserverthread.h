@@ -21,6 +21,11 @@ public:
     HttpServerThread();
     // Tests pass loopback and a free port (0 lets the system choose).
     HttpServerThread(quint16 port, const QHostAddress &address);
+    ~HttpServerThread() override;
+
+    // Whether a server of this client listens: another program holding the
+    // port does not count.
+    static bool anyListening();
 
     // Where servers built without arguments listen. Tests move it to loopback
     // and a free port, so windows they build never claim port 18000.
