@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QThread>
@@ -16,6 +17,10 @@ class HttpServerThread : public QThread
 
 public:
     static constexpr quint16 DefaultPort = 18000;
+    // A connection is closed this long after its last byte either way.
+    static constexpr int IdleTimeoutMs = 20000;
+    // Beyond this many open connections a new one closes the longest-idle.
+    static constexpr int MaxConnections = 256;
 
     // The client serves on all addresses at port 18000 (the default endpoint).
     HttpServerThread();
@@ -50,4 +55,5 @@ private:
     QTcpServer m_server;
     quint16 m_port;
     QHostAddress m_address;
+    QElapsedTimer m_activityClock;
 };

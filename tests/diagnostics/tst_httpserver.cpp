@@ -90,6 +90,8 @@ private slots:
     void answersEveryConnectionWithItsOwnTime();
     void releasesSocketsOfClosedConnections();
     void takenPortLeavesTheServerNotListening();
+    void idleConnectionIsClosedAfterItsLastByte();
+    void crowdOfIdlePeersLeavesRoomForTheNextVisitor();
 
 private:
     std::unique_ptr<HttpServerThread> startedServer();
@@ -282,6 +284,51 @@ void TestHttpServer::takenPortLeavesTheServerNotListening()
     QTest::ignoreMessage(QtDebugMsg, "Server started. Listening on port 18000.");
     server.startServer();
     QVERIFY(server.isListening());
+}
+
+void TestHttpServer::idleConnectionIsClosedAfterItsLastByte()
+{
+    auto server = startedServer();
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, server->serverPort());
+    Reply reply;
+    QVERIFY(readReply(peer, reply));
+    QElapsedTimer clock;
+    clock.start();
+    // A byte from the peer later on restarts the wait.
+    QTest::qWait(8000);
+    peer.write("x");
+    QTest::qWait(14000);
+    QCOMPARE(peer.state(), QAbstractSocket::ConnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QAbstractSocket::UnconnectedState, 8000);
+    QVERIFY2(clock.elapsed() >= 8000 + HttpServerThread::IdleTimeoutMs - 500,
+             qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestHttpServer::crowdOfIdlePeersLeavesRoomForTheNextVisitor()
+{
+    auto server = startedServer();
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    for (int i = 0; i < 300; ++i) {
+        crowd.push_back(std::make_unique<QTcpSocket>());
+        crowd.back()->connectToHost(QHostAddress::LocalHost, server->serverPort());
+        QVERIFY(crowd.back()->waitForConnected(3000));
+        // One at a time, so the first ones are the longest idle.
+        QTRY_VERIFY(server->openConnections() >= qMin(i + 1, HttpServerThread::MaxConnections));
+    }
+    QTRY_COMPARE(server->openConnections(), HttpServerThread::MaxConnections);
+
+    QElapsedTimer clock;
+    clock.start();
+    QTcpSocket visitor;
+    visitor.connectToHost(QHostAddress::LocalHost, server->serverPort());
+    Reply reply;
+    QVERIFY(readReply(visitor, reply, 1000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QTRY_COMPARE(server->openConnections(), HttpServerThread::MaxConnections);
+    // Those that made room were the longest idle.
+    QTRY_COMPARE(crowd.front()->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(crowd.back()->state(), QAbstractSocket::ConnectedState);
 }
 
 QTEST_MAIN(TestHttpServer)
