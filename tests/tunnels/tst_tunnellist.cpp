@@ -253,9 +253,12 @@ void TestTunnelList::everyCardOfALongListCanBeReached()
 void TestTunnelList::thousandsOfTunnelsGetCardsAsTheyComeIntoView()
 {
     const int count = 3000;
+    // The reply is made before the clock starts: only the window's own work
+    // is timed, not the fixture's.
+    const auto reply = listOf(tunnels(count));
     QElapsedTimer clock;
     clock.start();
-    makeWindow(listOf(tunnels(count)));
+    makeWindow(reply);
     QCOMPARE(labelText(tile(), "label"), QStringLiteral("3000/5"));
     // Only the part of the list near the view is built: the window opens at
     // once whatever the account holds.
