@@ -30,12 +30,25 @@ QJsonObject HttpRequest::postRequest(const QString &path)
     QTimer timer;
     timer.setSingleShot(true);
     timer.setInterval(TimeoutMs);
-    connect(m_httpReply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // Whichever comes first decides. A call made meanwhile (a window's timer)
+    // runs its loop inside this one, so this loop may return only after this
+    // timer has fired although the reply came in time: that reply still counts.
+    bool answered = false;
+    bool timedOut = false;
+    connect(m_httpReply, &QNetworkReply::finished, &loop, [&] {
+        if (!timedOut)
+            answered = true;
+        loop.quit();
+    });
+    connect(&timer, &QTimer::timeout, &loop, [&] {
+        if (!answered)
+            timedOut = true;
+        loop.quit();
+    });
     timer.start();
     loop.exec();
 
-    if (!timer.isActive()) {
+    if (timedOut) {
         qDebug() << "time Out";
         m_json.insert(QStringLiteral("code"), -1);
         m_json.insert(QStringLiteral("msg"), QStringLiteral("连接超时"));

@@ -125,6 +125,28 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_server->openConnections(), 0, 500);
     }
 
+    // A call made while another waits (the window's timers do so) runs in a
+    // loop nested inside the first one's. The first reply arrives in time; the
+    // first call may only return after the second, but keeps its reply.
+    void replyInTimeCountsWhileANestedCallWaits()
+    {
+        m_server->setResponse(QStringLiteral("ClientTunnelAction"),
+                              json(R"({"code":0,"data":[]})", 200, 100));
+        m_server->setResponse(QStringLiteral("ClientUserAction"), json(R"({"code":1})", 200, 2500));
+        QJsonObject inner;
+        QTimer::singleShot(50, [&inner] {
+            HttpRequest nested;
+            inner = nested.postRequest(QStringLiteral("ClientUserAction?method=getmsg"));
+        });
+        HttpRequest outer;
+        const QJsonObject reply =
+            outer.postRequest(QStringLiteral("ClientTunnelAction?method=list"));
+        QVERIFY2(reply.value("data").isArray(), qPrintable(HttpRequest::jsonToString(reply)));
+        QCOMPARE(reply.size(), 2);
+        QCOMPARE(inner.value("code").toInt(), -1);
+        QCOMPARE(inner.value("msg").toString(), QStringLiteral("连接超时"));
+    }
+
     void valuesArriveAsTyped_data()
     {
         QTest::addColumn<QString>("value");

@@ -1,5 +1,7 @@
 #include "support/clientprocess.h"
 
+#include "support/testenv.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -22,6 +24,9 @@ bool ClientProcess::start(const Setup &setup, int timeoutMs)
     environment.insert(QStringLiteral("TESSARO_TEST_SC"), setup.serviceTool);
     environment.insert(QStringLiteral("TESSARO_TEST_STORE"), setup.credentialStore);
     environment.insert(QStringLiteral("TESSARO_TEST_WEB_PORT"), QString::number(setup.webPort));
+    const QByteArray sanitizer = windowSanitizerOptions();
+    if (!sanitizer.isEmpty())
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QString::fromLatin1(sanitizer));
     m_process.setProcessEnvironment(environment);
     m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tessaro-testclient"),
                     QStringList());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Gives the test process a private, empty home and data folders (so nothing
@@ -10,6 +11,11 @@ void initTestEnvironment();
 
 // The private home folder created by initTestEnvironment.
 QString testHomePath();
+
+// The sanitizer options this suite started with, for a child program that
+// opens windows as the suite does (initTestEnvironment gives other children
+// faster ones).
+QByteArray windowSanitizerOptions();
 
 // Where a suite saves the pictures of its windows: $TESSARO_SCREENSHOT_DIR for
 // a look by eye, else a folder in the private home, so the drawing and its
