@@ -8,6 +8,7 @@
 #include "diagnostics/interferingsoftware.h"
 #include "diagnostics/networkprobe.h"
 #include "diagnostics/servicequery.h"
+#include "diagnostics/tcpprobe.h"
 #include "platform/platform.h"
 
 #include <QDebug>
@@ -193,13 +194,13 @@ bool CheckBoxFrame::testTcpConnection(const QString &host, quint16 port)
 bool CheckBoxFrame::testTcpConnection(const QString &host, quint16 port, int waitMs)
 {
     QTcpSocket socket;
-    socket.connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (socket.waitForConnected(waitMs)) {
+    QString why;
+    if (tcpprobe::connectWithin(socket, host, port, waitMs, platform::hostLookup(), &why)) {
         qDebug() << "Connection successful.";
         socket.disconnectFromHost();
         return true;
     }
-    qDebug().noquote() << QStringLiteral("Connection failed: ") + socket.errorString();
+    qDebug().noquote() << QStringLiteral("Connection failed: ") + why;
     return false;
 }
 

@@ -1,5 +1,7 @@
 #include "diagnostics/checkthread.h"
 
+#include "diagnostics/tcpprobe.h"
+
 #include <QDebug>
 #include <QTcpSocket>
 
@@ -9,7 +11,7 @@ const int kConnectTimeoutMs = 5000;
 
 } // namespace
 
-CheckThread::CheckThread(QObject *parent) : QThread(parent) {}
+CheckThread::CheckThread(QObject *parent) : QThread(parent), m_lookup(platform::hostLookup()) {}
 
 CheckThread::~CheckThread()
 {
@@ -31,8 +33,8 @@ void CheckThread::run()
 {
     QTcpSocket socket;
     qDebug().noquote() << "开始检测 " + m_host + ":" + QString::number(m_port);
-    socket.connectToHost(m_host, static_cast<quint16>(m_port & 0xffff), QIODevice::ReadWrite,
-                         QAbstractSocket::AnyIPProtocol);
-    const bool success = socket.waitForConnected(kConnectTimeoutMs);
+    // The bound holds for the name's resolution too.
+    const bool success = tcpprobe::connectWithin(
+        socket, m_host, static_cast<quint16>(m_port & 0xffff), kConnectTimeoutMs, m_lookup);
     emit connectionResult(success, m_labelIndex);
 }

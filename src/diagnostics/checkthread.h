@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/platform.h"
+
 #include <QString>
 #include <QThread>
 
@@ -15,7 +17,8 @@ public:
     // Waits for a running check: destroying a running QThread aborts the program.
     ~CheckThread() override;
 
-    // Set before start(); run() reads them without locking.
+    // Set before start(); run() reads them without locking, and uses the
+    // resolver fixed at construction, so it never reads shared settings.
     void setTarget(const QString &host, const QString &port);
     void setLabelIndex(const QString &label);
 
@@ -31,4 +34,5 @@ private:
     QString m_host;
     int m_port = 0;
     QString m_labelIndex;
+    platform::HostLookup m_lookup;
 };

@@ -98,6 +98,13 @@ int commandWaitMs()
     return g_overrides.commandWaitMs > 0 ? g_overrides.commandWaitMs : 30000;
 }
 
+HostLookup hostLookup()
+{
+    if (g_overrides.hostLookup)
+        return g_overrides.hostLookup;
+    return [](const QString &name) { return QHostInfo::fromName(name); };
+}
+
 void prepareCredentialStore()
 {
     const QString path = credentialStorePath();

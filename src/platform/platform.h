@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QHostInfo>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 // The one place that knows which operating system the client runs on.
 namespace platform {
@@ -27,6 +30,11 @@ Command processListCommand();
 // How long a service control, DNS flush or process list command may run.
 int commandWaitMs();
 
+// Resolves a host name with the system's resolver, blocking the calling thread
+// for as long as the resolver takes.
+using HostLookup = std::function<QHostInfo(const QString &name)>;
+HostLookup hostLookup();
+
 // Creates the store's folder and, where the OS has owner-only permissions, the
 // file itself with mode 0600 so the password is never readable by others.
 void prepareCredentialStore();
@@ -42,6 +50,7 @@ struct Overrides
     Command dnsFlushCommand;
     Command processListCommand;
     int commandWaitMs = 0;
+    HostLookup hostLookup;
 };
 void setOverrides(const Overrides &overrides);
 void clearOverrides();

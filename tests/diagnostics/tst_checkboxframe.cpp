@@ -9,6 +9,7 @@
 #include "diagnostics/servicequery.h"
 #include "platform/platform.h"
 #include "support/fakecommand.h"
+#include "support/fakeresolver.h"
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
@@ -482,6 +483,26 @@ private slots:
         QVERIFY(gotConnection(listener));
         QVERIFY(!CheckBoxFrame::testTcpConnection(QStringLiteral("127.0.0.1"), closedPort()));
         QVERIFY(!CheckBoxFrame::testTcpConnection(QString(), 80));
+
+        // Host names go through the resolver, and one that never answers
+        // still ends the probe at its bound.
+        FakeResolver resolver;
+        resolver.add(QStringLiteral("nas.test"), QHostAddress(QHostAddress::LocalHost));
+        resolver.silence(QStringLiteral("slow.test"));
+        platform::Overrides overrides;
+        overrides.hostLookup = resolver.lookup();
+        platform::setOverrides(overrides);
+        QVERIFY(
+            CheckBoxFrame::testTcpConnection(QStringLiteral("nas.test"), listener.serverPort()));
+        QVERIFY(gotConnection(listener));
+        QElapsedTimer clock;
+        clock.start();
+        QTest::ignoreMessage(QtDebugMsg, "Connection failed: Host lookup timed out");
+        QVERIFY(
+            !CheckBoxFrame::testTcpConnection(QStringLiteral("slow.test"), listener.serverPort()));
+        QVERIFY2(clock.elapsed() >= 4900 && clock.elapsed() < 6000,
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(resolver.lookups(), 2);
     }
 
     void networkCheckProbesInOrder_data()

@@ -1,4 +1,6 @@
 #include "diagnostics/checkthread.h"
+#include "platform/platform.h"
+#include "support/fakeresolver.h"
 #include "support/testenv.h"
 
 #include <QElapsedTimer>
@@ -168,6 +170,7 @@ private slots:
     void result_arrivesQueuedInReceiversThread();
     void manyThreads_eachReportOnceWithOwnLabel();
     void silentTarget_givesUpAfterFiveSeconds();
+    void namedTargets_resolveWithinTheBound();
     void destroyedWhileRunning_waitsAndDropsResult();
 
 private:
@@ -353,6 +356,44 @@ void CheckThreadTest::silentTarget_givesUpAfterFiveSeconds()
 #else
     QFAIL("needs a POSIX listener with a full accept queue");
 #endif
+}
+
+void CheckThreadTest::namedTargets_resolveWithinTheBound()
+{
+    // A name that resolves is connected to; one whose resolver never answers
+    // ends the check at the same bound as a silent port.
+    FakeResolver resolver;
+    resolver.add(QStringLiteral("nas.test"), QHostAddress(QHostAddress::LocalHost));
+    resolver.silence(QStringLiteral("slow.test"));
+    platform::Overrides overrides;
+    overrides.hostLookup = resolver.lookup();
+    platform::setOverrides(overrides);
+    CheckThread named;
+    CheckThread slow;
+    platform::clearOverrides();
+    const QString port = QString::number(m_server->serverPort());
+    named.setTarget(QStringLiteral("nas.test"), port);
+    named.setLabelIndex(QStringLiteral("内网"));
+    slow.setTarget(QStringLiteral("slow.test"), port);
+    slow.setLabelIndex(QStringLiteral("外网"));
+    QSignalSpy namedSpy(&named, &CheckThread::connectionResult);
+    QSignalSpy slowSpy(&slow, &CheckThread::connectionResult);
+
+    QElapsedTimer clock;
+    clock.start();
+    named.start();
+    slow.start();
+    QVERIFY(namedSpy.wait(6000));
+    QCOMPARE(namedSpy.at(0).at(0).toBool(), true);
+    QTRY_VERIFY(m_server->hasPendingConnections());
+    delete m_server->nextPendingConnection();
+
+    QVERIFY(slowSpy.count() == 1 || slowSpy.wait(9000));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 4900 && elapsed < 7000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(slowSpy.at(0).at(0).toBool(), false);
+    QCOMPARE(slowSpy.at(0).at(1).toString(), QStringLiteral("外网"));
+    QCOMPARE(resolver.lookups(), 2);
 }
 
 void CheckThreadTest::destroyedWhileRunning_waitsAndDropsResult()
