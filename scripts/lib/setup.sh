@@ -6,8 +6,9 @@ TESSARO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # What every build needs: compiler, CMake, Qt 5 and the stand-ins' libraries.
 TESSARO_BUILD_PACKAGES=(g++ make cmake pkg-config qtbase5-dev qtbase5-dev-tools
     libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev libsqlite3-dev libxcb1-dev)
-# What the tests need beside the build: they render the client's Chinese texts.
-TESSARO_TEST_PACKAGES=(fonts-noto-cjk)
+# What the tests need beside the build: they render the client's Chinese texts
+# and read the real process list.
+TESSARO_TEST_PACKAGES=(fonts-noto-cjk procps)
 # What showing the client needs on a machine without a display, and the
 # process list its toolbox reads.
 TESSARO_RUN_PACKAGES=(xvfb xauth x11-utils imagemagick fonts-noto-cjk procps)
