@@ -16,11 +16,14 @@ namespace {
 
 Overrides g_overrides;
 
+#ifndef Q_OS_WIN
+// Where the service's files live on systems without a ProgramData folder.
 QString dataRoot()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/tessaro/service");
 }
+#endif
 
 } // namespace
 
