@@ -489,9 +489,7 @@ private slots:
         FakeResolver resolver;
         resolver.add(QStringLiteral("nas.test"), QHostAddress(QHostAddress::LocalHost));
         resolver.silence(QStringLiteral("slow.test"));
-        platform::Overrides overrides;
-        overrides.hostLookup = resolver.lookup();
-        platform::setOverrides(overrides);
+        resolver.install();
         QVERIFY(
             CheckBoxFrame::testTcpConnection(QStringLiteral("nas.test"), listener.serverPort()));
         QVERIFY(gotConnection(listener));

@@ -365,9 +365,7 @@ void CheckThreadTest::namedTargets_resolveWithinTheBound()
     FakeResolver resolver;
     resolver.add(QStringLiteral("nas.test"), QHostAddress(QHostAddress::LocalHost));
     resolver.silence(QStringLiteral("slow.test"));
-    platform::Overrides overrides;
-    overrides.hostLookup = resolver.lookup();
-    platform::setOverrides(overrides);
+    resolver.install();
     CheckThread named;
     CheckThread slow;
     platform::clearOverrides();

@@ -65,3 +65,10 @@ platform::HostLookup FakeResolver::lookup() const
         return info;
     };
 }
+
+void FakeResolver::install() const
+{
+    platform::Overrides overrides;
+    overrides.hostLookup = lookup();
+    platform::setOverrides(overrides);
+}

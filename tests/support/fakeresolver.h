@@ -20,6 +20,8 @@ public:
     void add(const QString &name, const QHostAddress &address);
     void silence(const QString &name);
     platform::HostLookup lookup() const;
+    // Makes it the client's resolver, in place of every other override.
+    void install() const;
     int lookups() const; // how many lookups have begun
 
 private:
