@@ -1,7 +1,7 @@
 # Sourced by the Windows scripts: a 32-bit Wine prefix of the project's own
 # and a virtual display.
 
-TESSARO_WINE_PACKAGES=(wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-noto-cjk)
+TESSARO_WINE_PACKAGES=(wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-noto-cjk curl)
 
 # Wine's 32-bit half comes from the i386 architecture.
 ensure_wine() {

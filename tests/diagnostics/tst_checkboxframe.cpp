@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
@@ -390,15 +391,15 @@ private slots:
         QVERIFY(found->toPlainText().isEmpty());
     }
 
-    // The machine's own process list, with a suite process whose name is
-    // longer than the 15 characters a kernel process name keeps.
+    // The machine's own process list (ps, or tasklist.exe on Windows), with a
+    // suite process whose name is longer than the 15 characters a kernel
+    // process name keeps.
     void localCheckFindsLongProcessNames()
     {
-        QTemporaryDir dir;
-        const QString program = dir.filePath(QStringLiteral("QQPCRealTimeSpeedup"));
-        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
+        FakeCommand program(QStringLiteral("QQPCRealTimeSpeedup"));
+        program.setHang(true);
         QProcess suite;
-        suite.start(program, {QStringLiteral("30")});
+        suite.start(program.program(), QStringList());
         QVERIFY(suite.waitForStarted());
         platform::Overrides overrides;
         overrides.serviceControlProgram = m_sc->program();
@@ -411,10 +412,14 @@ private slots:
                                   QStringLiteral("重新诊断"), 10000);
         suite.kill();
         suite.waitForFinished();
-        QVERIFY2(child<QTextEdit>(&frame, "textEdit")
-                     ->toPlainText()
-                     .contains(QStringLiteral("本地有或类似腾讯管家软件")),
-                 qPrintable(child<QTextEdit>(&frame, "textEdit")->toPlainText()));
+        const QString found = child<QTextEdit>(&frame, "textEdit")->toPlainText();
+        if (runsUnderWine()) {
+            // Wine's tasklist.exe is a stub that lists nothing: the scan
+            // still ends, with a clean verdict rather than a made-up one.
+            QCOMPARE(found, QString());
+            return;
+        }
+        QVERIFY2(found.contains(QStringLiteral("本地有或类似腾讯管家软件")), qPrintable(found));
     }
 
     void processListFailures()

@@ -2,7 +2,6 @@
 #include "platform/platform.h"
 #include "service/servicecontroller.h"
 #include "support/fakecommand.h"
-#include "support/servicetool.h"
 #include "support/testenv.h"
 
 #include <QCoreApplication>
@@ -70,11 +69,9 @@ private slots:
     void gbkOutputIsDecoded();
     void emptyOutputEmitsEmptyTextWithoutDebugLine();
     void hangingToolTimesOutAndNextCommandRuns();
-    void endToEndWithStandIns();
 
 private:
     void useFake(FakeCommand &fake, int waitMs = 0);
-    QByteArray runSc(const QStringList &arguments);
 };
 
 void TestServiceController::initTestCase()
@@ -91,11 +88,6 @@ void TestServiceController::init()
 void TestServiceController::cleanup()
 {
     platform::clearOverrides();
-    if (QTest::currentTestFunction() == QByteArray("endToEndWithStandIns")) {
-        // Also after a failure: no service may outlive the test.
-        runSc({"stop", g_serviceName});
-        runSc({"delete", g_serviceName});
-    }
 }
 
 void TestServiceController::useFake(FakeCommand &fake, int waitMs)
@@ -287,40 +279,6 @@ void TestServiceController::hangingToolTimesOutAndNextCommandRuns()
     QCOMPARE(joinedResults(results), QStringLiteral("[SC] done\r\n"));
     QCOMPARE(fake.invocations(),
              (QList<QStringList>{{"start", "tessarosvc"}, {"stop", "tessarosvc"}}));
-}
-
-QByteArray TestServiceController::runSc(const QStringList &arguments)
-{
-    return runServiceTool(arguments).output;
-}
-
-void TestServiceController::endToEndWithStandIns()
-{
-    const QString serviceProgram = QCoreApplication::applicationDirPath() + "/tessarosvc";
-    QVERIFY2(QFileInfo(serviceProgram).isExecutable(), "build the tessarosvc target");
-    // No overrides: the controller finds the stand-in tool beside the program.
-    ServiceController controller(g_serviceName);
-    QSignalSpy results(&controller, &ServiceController::sendServiceResult);
-
-    QVERIFY(controller.startService());
-    QVERIFY(joinedResults(results).contains(QLatin1String("1060")));
-
-    runSc({"create", g_serviceName, "binPath=", serviceProgram});
-    results.clear();
-    QVERIFY(controller.startService());
-    QVERIFY(joinedResults(results).contains(QLatin1String("START_PENDING")));
-    QByteArray query = runSc({"query", g_serviceName});
-    QVERIFY2(query.contains("        STATE              : 4  RUNNING\r\n"), query.constData());
-
-    results.clear();
-    QVERIFY(controller.startService());
-    QVERIFY(joinedResults(results).contains(QLatin1String("1056")));
-
-    results.clear();
-    QVERIFY(controller.stopService());
-    QVERIFY(joinedResults(results).contains(QLatin1String("STOP_PENDING")));
-    query = runSc({"query", g_serviceName});
-    QVERIFY2(query.contains("        STATE              : 1  STOPPED\r\n"), query.constData());
 }
 
 QTEST_GUILESS_MAIN(TestServiceController)

@@ -1,3 +1,4 @@
+#include "service/servicecontroller.h"
 #include "support/servicetool.h"
 #include "support/testenv.h"
 
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QThread>
 #include <QtTest>
@@ -160,6 +162,14 @@ void writeStore(const QString &user, const QString &pass, const QString &userId)
     store.sync();
 }
 
+QString joinedResults(const QSignalSpy &spy)
+{
+    QString all;
+    for (const QList<QVariant> &emission : spy)
+        all += emission.at(0).toString();
+    return all;
+}
+
 } // namespace
 
 class TestStandInsService : public QObject
@@ -182,6 +192,7 @@ private slots:
     void startPendingUntilTheServiceIsUp();
     void reusedPidDoesNotReadRunning();
     void concurrentStartsRunOneCopy();
+    void clientControllerDrivesTheStandIns();
 
 private:
     void install();
@@ -464,6 +475,35 @@ void TestStandInsService::concurrentStartsRunOneCopy()
     QCOMPARE(alreadyRunning, 3);
     QCOMPARE(ourServiceProcesses().size(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(sc({"query", g_name}).output.contains("4  RUNNING"), 5000);
+}
+
+void TestStandInsService::clientControllerDrivesTheStandIns()
+{
+    // No overrides: the client's controller finds the stand-in tool beside
+    // the program.
+    ServiceController controller(g_name);
+    QSignalSpy results(&controller, &ServiceController::sendServiceResult);
+
+    QVERIFY(controller.startService());
+    QVERIFY(joinedResults(results).contains(QLatin1String("1060")));
+
+    install();
+    results.clear();
+    QVERIFY(controller.startService());
+    QVERIFY(joinedResults(results).contains(QLatin1String("START_PENDING")));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        sc({"query", g_name}).output.contains("        STATE              : 4  RUNNING\r\n"),
+        10000);
+
+    results.clear();
+    QVERIFY(controller.startService());
+    QVERIFY(joinedResults(results).contains(QLatin1String("1056")));
+
+    results.clear();
+    QVERIFY(controller.stopService());
+    QVERIFY(joinedResults(results).contains(QLatin1String("STOP_PENDING")));
+    const QByteArray query = sc({"query", g_name}).output;
+    QVERIFY2(query.contains("        STATE              : 1  STOPPED\r\n"), query.constData());
 }
 
 QTEST_GUILESS_MAIN(TestStandInsService)

@@ -96,8 +96,11 @@ QByteArray ClientProcess::nextLine(const QByteArray &prefix, int timeoutMs)
         m_output += m_process.readAllStandardOutput();
         int end;
         while ((end = m_output.indexOf('\n')) >= 0) {
-            const QByteArray line = m_output.left(end);
+            QByteArray line = m_output.left(end);
             m_output.remove(0, end + 1);
+            if (line.endsWith('\r'))
+                line.chop(1); // a Windows client's text output ends lines in CR LF
+
             if (line.startsWith(prefix))
                 return line;
             if (line.startsWith("error")) {

@@ -1,63 +1,67 @@
 #include "support/fakecommand.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QtGlobal>
-
-#include <cstdio>
 
 namespace {
 
-QByteArray shellQuote(const QString &text)
-{
-    QByteArray quoted = QFile::encodeName(text);
-    quoted.replace('\'', "'\\''");
-    return '\'' + quoted + '\'';
-}
-
 void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+    // Written aside and renamed over the old file: a run in progress reads
+    // either the old settings or the new ones, never half of them.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         qFatal("FakeCommand: cannot write %s", qPrintable(path));
 }
 
 } // namespace
 
-FakeCommand::FakeCommand(const QString &name) : m_name(name)
+FakeCommand::FakeCommand(const QString &name)
 {
     if (!m_dir.isValid())
         qFatal("FakeCommand: cannot create a temporary folder");
+    // The program is built beside the suites; its copy takes the stand-in's
+    // name and keeps the program's own ending (".exe" where there is one).
+    const QFileInfo source(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                           QStringLiteral(TESSARO_FAKE_PROGRAM));
+    m_program = m_dir.filePath(
+        source.suffix().isEmpty() ? name : name + QLatin1Char('.') + source.suffix());
+    if (!QFile::copy(source.filePath(), m_program))
+        qFatal("FakeCommand: cannot copy %s", qPrintable(source.filePath()));
     writeFile(dataPath(QStringLiteral(".out")), QByteArray());
-    writeScript();
+    writeSettings();
 }
 
 QString FakeCommand::program() const
 {
-    return m_dir.filePath(m_name);
+    return m_program;
 }
 
 void FakeCommand::setOutput(const QByteArray &stdoutBytes)
 {
-    // Kept in a file and copied with cat, so any byte (NUL, CR, 0xB7) survives.
     writeFile(dataPath(QStringLiteral(".out")), stdoutBytes);
 }
 
 void FakeCommand::setExitCode(int code)
 {
     m_exitCode = code;
-    writeScript();
+    writeSettings();
 }
 
 void FakeCommand::setHang(bool hang)
 {
     m_hang = hang;
-    writeScript();
+    writeSettings();
 }
 
 void FakeCommand::setDelayMs(int ms)
 {
     m_delayMs = qMax(0, ms);
-    writeScript();
+    writeSettings();
 }
 
 QList<QStringList> FakeCommand::invocations() const
@@ -76,7 +80,7 @@ QList<QStringList> FakeCommand::invocations() const
             break; // the trailing empty field, or a run still being recorded
         QStringList args;
         for (int a = 0; a < argc; ++a)
-            args.append(QFile::decodeName(fields.at(i + 1 + a)));
+            args.append(QString::fromLocal8Bit(fields.at(i + 1 + a)));
         runs.append(args);
         i += 1 + argc;
     }
@@ -90,42 +94,16 @@ int FakeCommand::runCount() const
 
 QString FakeCommand::dataPath(const QString &suffix) const
 {
-    return m_dir.filePath(m_name + suffix);
+    // The program finds these by the path it was started by.
+    return QDir::toNativeSeparators(m_program) + suffix;
 }
 
-void FakeCommand::writeScript()
+void FakeCommand::writeSettings()
 {
-    const QByteArray calls = shellQuote(dataPath(QStringLiteral(".calls")));
-    const QByteArray record = shellQuote(dataPath(QStringLiteral(".call.")));
-    QByteArray script = "#!/bin/sh\n";
-    // Each run writes its record aside and appends it with one cat, so runs
-    // that overlap do not interleave their arguments.
-    script += "rec=" + record + "$$\n";
-    script += "{ printf '%d\\0' \"$#\"; [ \"$#\" -eq 0 ] || printf '%s\\0' \"$@\"; } > \"$rec\"\n";
-    script += "cat \"$rec\" >> " + calls + "\n";
-    script += "rm -f \"$rec\"\n";
-    if (m_delayMs > 0) {
-        // Detached from our pipes so a kill during the delay does not leave
-        // the caller's output open.
-        script += "sleep " + QByteArray::number(m_delayMs / 1000) + '.' +
-                  QByteArray::number(m_delayMs % 1000).rightJustified(3, '0') +
-                  " </dev/null >/dev/null 2>&1\n";
-    }
-    script += "cat " + shellQuote(dataPath(QStringLiteral(".out"))) + "\n";
-    if (m_hang) {
-        // exec: the sleep becomes this process, so killing it leaves nothing behind.
-        script += "exec sleep 2147483647\n";
-    }
-    script += "exit " + QByteArray::number(m_exitCode & 0xff) + "\n";
-
-    // Written aside and renamed over the old script: a run in progress keeps
-    // reading the file it started with.
-    const QString target = program();
-    const QString temp = target + QStringLiteral(".new");
-    writeFile(temp, script);
-    QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                    QFile::ReadGroup | QFile::ExeGroup);
-    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(target).constData()) !=
-        0)
-        qFatal("FakeCommand: cannot install %s", qPrintable(target));
+    QByteArray settings = "exit " + QByteArray::number(m_exitCode) + '\n';
+    if (m_delayMs > 0)
+        settings += "delay " + QByteArray::number(m_delayMs) + '\n';
+    if (m_hang)
+        settings += "hang\n";
+    writeFile(dataPath(QStringLiteral(".conf")), settings);
 }

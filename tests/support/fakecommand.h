@@ -7,9 +7,9 @@
 #include <QTemporaryDir>
 
 // A stand-in for an external program (sc, ps, resolvectl, ...) in tests: a
-// small /bin/sh script in a private temporary folder that records its
-// arguments, prints preset bytes and exits with a preset code. The folder and
-// everything in it go away with the object.
+// copy of tests/tools/fakeprogram.cpp in a private temporary folder that
+// records its arguments, prints preset bytes and exits with a preset code. The
+// folder and everything in it go away with the object.
 class FakeCommand
 {
 public:
@@ -17,7 +17,7 @@ public:
     FakeCommand(const FakeCommand &) = delete;
     FakeCommand &operator=(const FakeCommand &) = delete;
 
-    QString program() const; // absolute path of the executable script
+    QString program() const; // absolute path of the program
 
     void setOutput(const QByteArray &stdoutBytes); // printed byte for byte
     void setExitCode(int code);
@@ -29,11 +29,11 @@ public:
     int runCount() const;
 
 private:
-    void writeScript();
+    void writeSettings();
     QString dataPath(const QString &suffix) const;
 
     QTemporaryDir m_dir;
-    QString m_name;
+    QString m_program;
     int m_exitCode = 0;
     bool m_hang = false;
     int m_delayMs = 0;

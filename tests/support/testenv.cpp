@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -45,6 +47,10 @@ void initTestEnvironment()
     if (!own.isEmpty())
         qputenv("ASAN_OPTIONS", own + ":fast_unwind_on_malloc=1:malloc_context_size=30");
     HttpServerThread::setDefaultEndpoint(0, QHostAddress(QHostAddress::LocalHost));
+    // Programs the suite starts (the test client) draw where the suite does,
+    // also when the platform came as an argument rather than from outside.
+    if (!QGuiApplication::platformName().isEmpty())
+        qputenv("QT_QPA_PLATFORM", QGuiApplication::platformName().toUtf8());
 }
 
 QString testHomePath()
@@ -64,4 +70,10 @@ QString screenshotDir()
         dir = home().path() + QStringLiteral("/screenshots");
     QDir().mkpath(dir);
     return dir;
+}
+
+bool runsUnderWine()
+{
+    static const bool wine = QFileInfo::exists(QStringLiteral("C:/windows/system32/winecfg.exe"));
+    return wine;
 }

@@ -21,3 +21,7 @@ QByteArray windowSanitizerOptions();
 // a look by eye, else a folder in the private home, so the drawing and its
 // checks run every time.
 QString screenshotDir();
+
+// Whether the suite runs under Wine, whose system tools differ from Windows'
+// own (tasklist.exe prints nothing, ipconfig has no /flushdns).
+bool runsUnderWine();

@@ -6,6 +6,7 @@
 //   click <class> <object>     clicks the widget (a button, or a label with
 //                              a click handler) in the newest such window
 //   type <class> <object> <text>  sets the text of a line edit
+//   text <class> <object>      prints "text <the label's or button's text>"
 //   tray <entry>               chooses an entry of the tray icon's menu
 //   state                      prints "state <json>": the windows, the open
 //                              question's title, the main windows alive and
@@ -23,15 +24,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 
 #include <cstdio>
-#include <unistd.h>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -138,6 +140,15 @@ void run(const QStringList &words)
         reply("ok type");
         return;
     }
+    if (command == QLatin1String("text")) {
+        QString shown;
+        if (auto *label = qobject_cast<QLabel *>(target))
+            shown = label->text();
+        else if (auto *button = qobject_cast<QAbstractButton *>(target))
+            shown = button->text();
+        reply("text " + shown.toUtf8());
+        return;
+    }
     if (command == QLatin1String("click")) {
         if (auto *button = qobject_cast<QAbstractButton *>(target))
             button->click();
@@ -149,40 +160,31 @@ void run(const QStringList &words)
     reply("error unknown command " + command.toUtf8());
 }
 
-// Reads the suite's lines. Each command runs from the event loop, so one that
-// opens a modal dialog leaves the next lines still read.
-class ControlSeam : public QObject
+// Reads the suite's lines on a thread of its own (a pipe cannot be watched by
+// the event loop on every system). Each command runs from the event loop, so
+// one that opens a modal dialog leaves the next lines still read.
+void readCommands()
 {
-public:
-    explicit ControlSeam(QObject *parent)
-        : QObject(parent), m_notifier(STDIN_FILENO, QSocketNotifier::Read, this)
-    {
-        connect(&m_notifier, &QSocketNotifier::activated, this, &ControlSeam::readInput);
-    }
-
-private:
-    void readInput()
-    {
+    std::thread([] {
+        QByteArray line;
         char chunk[4096];
-        const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (count <= 0) {
-            // The suite is gone: nothing drives this client any more.
-            m_notifier.setEnabled(false);
-            std::_Exit(3);
-        }
-        m_pending.append(chunk, static_cast<int>(count));
-        int end;
-        while ((end = m_pending.indexOf('\n')) >= 0) {
+        for (;;) {
+            // fgets returns at each line's end, not only once the chunk is full.
+            if (!std::fgets(chunk, sizeof chunk, stdin)) {
+                // The suite is gone: nothing drives this client any more.
+                std::_Exit(3);
+            }
+            line.append(chunk);
+            if (!line.endsWith('\n'))
+                continue;
             const QStringList words =
-                QString::fromUtf8(m_pending.left(end)).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            m_pending.remove(0, end + 1);
-            QTimer::singleShot(0, this, [words] { run(words); });
+                QString::fromUtf8(line.trimmed()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            line.clear();
+            QMetaObject::invokeMethod(
+                qApp, [words] { run(words); }, Qt::QueuedConnection);
         }
-    }
-
-    QSocketNotifier m_notifier;
-    QByteArray m_pending;
-};
+    }).detach();
+}
 
 } // namespace
 
@@ -190,18 +192,26 @@ int main(int argc, char *argv[])
 {
     initTestEnvironment();
     g_apiBaseUrl = g_webBaseUrl = qEnvironmentVariable("TESSARO_TEST_API");
+    // What the suite leaves unnamed stays as the client has it: the run on
+    // Windows uses the system's own sc, ProgramData and port 18000.
     platform::Overrides overrides;
     overrides.serviceControlProgram = qEnvironmentVariable("TESSARO_TEST_SC");
+    if (!overrides.serviceControlProgram.isEmpty())
+        overrides.commandWaitMs = 3000;
     overrides.credentialStorePath = qEnvironmentVariable("TESSARO_TEST_STORE");
-    overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
-    overrides.commandWaitMs = 3000;
+    if (!overrides.credentialStorePath.isEmpty())
+        overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
     platform::setOverrides(overrides);
-    HttpServerThread::setDefaultEndpoint(
-        static_cast<quint16>(qEnvironmentVariableIntValue("TESSARO_TEST_WEB_PORT")),
-        QHostAddress(QHostAddress::LocalHost));
+    if (qEnvironmentVariableIsSet("TESSARO_TEST_WEB_PORT"))
+        HttpServerThread::setDefaultEndpoint(
+            static_cast<quint16>(qEnvironmentVariableIntValue("TESSARO_TEST_WEB_PORT")),
+            QHostAddress(QHostAddress::LocalHost));
+    else
+        HttpServerThread::setDefaultEndpoint(HttpServerThread::DefaultPort,
+                                             QHostAddress(QHostAddress::Any));
 
     return runClient(argc, argv, [] {
-        new ControlSeam(qApp);
+        readCommands();
         reply("ready");
     });
 }
