@@ -15,7 +15,6 @@ source "$here/../../scripts/windows/wine.sh"
 work=$(mktemp -d)
 pids=()
 cleanup() {
-    exec {CLIENT[1]}>&- 2>/dev/null
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     wait 2>/dev/null
     rm -rf "$work"
@@ -113,7 +112,6 @@ for _ in $(seq 40); do
         [ -n "$local_end" ] && break
     sleep 0.5
 done
-ask "text MainDialog jc_ww_result" "text " 10 && public_end=${line#text }
 for _ in $(seq 40); do
     ask "text MainDialog jc_ww_result" "text " && public_end=${line#text } &&
         [ -n "$public_end" ] && break
