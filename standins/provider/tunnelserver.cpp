@@ -8,7 +8,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -50,7 +49,7 @@ QString describe(const Tunnel &tunnel)
 } // namespace
 
 TunnelSession::TunnelSession(TunnelServer &server, const Account &account, const QByteArray &token,
-                             int fd, const QByteArray &rest)
+                             relayio::Socket fd, const QByteArray &rest)
     : QObject(&server), m_server(server), m_account(account), m_token(token)
 {
     m_control = new QTcpSocket(this);
@@ -84,7 +83,7 @@ void TunnelSession::open(const QVector<Tunnel> &tunnels)
                           {QStringLiteral("dst_port"), tunnel.dstPort}};
         if (listener->open(QHostAddress(tunnel.publicAddress), quint16(tunnel.publicPort))) {
             connect(listener, &RawListener::accepted, this,
-                    [this, tunnel](int fd) { visitorArrived(tunnel, fd); });
+                    [this, tunnel](relayio::Socket fd) { visitorArrived(tunnel, fd); });
             m_listeners.append(listener);
             entry.insert(QStringLiteral("open"), true);
             m_server.log(
@@ -142,10 +141,10 @@ void TunnelSession::handle(const QJsonObject &message)
     }
 }
 
-void TunnelSession::visitorArrived(const Tunnel &tunnel, int fd)
+void TunnelSession::visitorArrived(const Tunnel &tunnel, relayio::Socket fd)
 {
     if (m_ended) {
-        ::close(fd);
+        socketcalls::close(fd);
         return;
     }
     if (m_pending.size() >= kMaxPendingVisitors) {
@@ -166,12 +165,12 @@ void TunnelSession::visitorArrived(const Tunnel &tunnel, int fd)
           {QStringLiteral("tunnel"), tunnel.id}});
 }
 
-bool TunnelSession::attach(quint64 conn, int dataFd, const QByteArray &rest)
+bool TunnelSession::attach(quint64 conn, relayio::Socket dataFd, const QByteArray &rest)
 {
     const auto found = m_pending.find(conn);
     if (m_ended || found == m_pending.end())
         return false;
-    const int visitorFd = found->fd;
+    const relayio::Socket visitorFd = found->fd;
     m_pending.erase(found);
     auto *splice = new Splice(visitorFd, dataFd, this);
     m_splices.append(splice);
@@ -303,12 +302,12 @@ void TunnelServer::logDetail(const QString &text) const
         log(text);
 }
 
-void TunnelServer::accepted(int fd)
+void TunnelServer::accepted(relayio::Socket fd)
 {
     auto *reader =
         new FirstLineReader(fd, tunnelwire::kMaxLineBytes, tunnelwire::kHandshakeTimeoutMs, this);
     connect(reader, &FirstLineReader::lineRead, this,
-            [this, reader](int fd, const QByteArray &line, const QByteArray &rest) {
+            [this, reader](relayio::Socket fd, const QByteArray &line, const QByteArray &rest) {
                 reader->deleteLater();
                 firstLine(fd, line, rest);
             });
@@ -318,7 +317,7 @@ void TunnelServer::accepted(int fd)
     });
 }
 
-void TunnelServer::firstLine(int fd, const QByteArray &line, const QByteArray &rest)
+void TunnelServer::firstLine(relayio::Socket fd, const QByteArray &line, const QByteArray &rest)
 {
     QJsonObject message;
     QString error;
@@ -339,7 +338,7 @@ void TunnelServer::firstLine(int fd, const QByteArray &line, const QByteArray &r
     }
 }
 
-void TunnelServer::login(int fd, const QJsonObject &message, const QByteArray &rest)
+void TunnelServer::login(relayio::Socket fd, const QJsonObject &message, const QByteArray &rest)
 {
     const QString user = message.value(QStringLiteral("user")).toString();
     const QString password = message.value(QStringLiteral("password")).toString();
@@ -369,8 +368,8 @@ void TunnelServer::login(int fd, const QJsonObject &message, const QByteArray &r
     });
 }
 
-void TunnelServer::loggedIn(int fd, const QString &user, const std::optional<Account> &account,
-                            const QByteArray &rest)
+void TunnelServer::loggedIn(relayio::Socket fd, const QString &user,
+                            const std::optional<Account> &account, const QByteArray &rest)
 {
     --m_loginsInProgress;
     if (!account) {
@@ -391,7 +390,8 @@ void TunnelServer::loggedIn(int fd, const QString &user, const std::optional<Acc
     session->open(tunnels);
 }
 
-void TunnelServer::attachData(int fd, const QJsonObject &message, const QByteArray &rest)
+void TunnelServer::attachData(relayio::Socket fd, const QJsonObject &message,
+                              const QByteArray &rest)
 {
     const QByteArray token = message.value(QStringLiteral("session")).toString().toLatin1();
     const quint64 conn = quint64(message.value(QStringLiteral("conn")).toDouble());
@@ -403,12 +403,12 @@ void TunnelServer::attachData(int fd, const QJsonObject &message, const QByteArr
     }
 }
 
-void TunnelServer::reject(int fd, const QString &reason, bool retry)
+void TunnelServer::reject(relayio::Socket fd, const QString &reason, bool retry)
 {
     relayio::writeSmall(fd, tunnelwire::encode({{QStringLiteral("type"), QStringLiteral("error")},
                                                 {QStringLiteral("reason"), reason},
                                                 {QStringLiteral("retry"), retry}}));
-    ::close(fd);
+    socketcalls::close(fd);
 }
 
 void TunnelServer::sessionEnded(TunnelSession *session)

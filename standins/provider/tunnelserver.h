@@ -1,6 +1,7 @@
 #pragma once
 
 #include "database.h"
+#include "relayio.h"
 #include "tunnelwire.h"
 
 #include <QElapsedTimer>
@@ -21,8 +22,8 @@ class TunnelSession : public QObject
 {
     Q_OBJECT
 public:
-    TunnelSession(TunnelServer &server, const Account &account, const QByteArray &token, int fd,
-                  const QByteArray &rest);
+    TunnelSession(TunnelServer &server, const Account &account, const QByteArray &token,
+                  relayio::Socket fd, const QByteArray &rest);
     ~TunnelSession() override;
 
     qint64 accountId() const { return m_account.id; }
@@ -30,7 +31,7 @@ public:
     // Sends the welcome with the tunnels and opens their public ports.
     void open(const QVector<Tunnel> &tunnels);
     // Joins a visitor with the service's data connection for it.
-    bool attach(quint64 conn, int dataFd, const QByteArray &rest);
+    bool attach(quint64 conn, relayio::Socket dataFd, const QByteArray &rest);
     // Tells the service why (when it can still hear it) and closes everything.
     void end(const QString &reason, bool retry);
 
@@ -40,14 +41,14 @@ signals:
 private:
     struct PendingVisitor
     {
-        int fd = -1;
+        relayio::Socket fd = socketcalls::kNoSocket;
         qint64 tunnelId = 0;
         QElapsedTimer since;
     };
 
     void readControl();
     void handle(const QJsonObject &message);
-    void visitorArrived(const Tunnel &tunnel, int fd);
+    void visitorArrived(const Tunnel &tunnel, relayio::Socket fd);
     void dropPending(quint64 conn, const QString &reason);
     void sweep();
     void send(const QJsonObject &message);
@@ -88,13 +89,13 @@ public:
     quint64 nextConnectionId() { return ++m_lastConnectionId; }
 
 private:
-    void accepted(int fd);
-    void firstLine(int fd, const QByteArray &line, const QByteArray &rest);
-    void login(int fd, const QJsonObject &message, const QByteArray &rest);
-    void loggedIn(int fd, const QString &user, const std::optional<Account> &account,
+    void accepted(relayio::Socket fd);
+    void firstLine(relayio::Socket fd, const QByteArray &line, const QByteArray &rest);
+    void login(relayio::Socket fd, const QJsonObject &message, const QByteArray &rest);
+    void loggedIn(relayio::Socket fd, const QString &user, const std::optional<Account> &account,
                   const QByteArray &rest);
-    void attachData(int fd, const QJsonObject &message, const QByteArray &rest);
-    void reject(int fd, const QString &reason, bool retry);
+    void attachData(relayio::Socket fd, const QJsonObject &message, const QByteArray &rest);
+    void reject(relayio::Socket fd, const QString &reason, bool retry);
     void sessionEnded(TunnelSession *session);
 
     Database &m_database;

@@ -1,34 +1,25 @@
-// tessarosvc: the background tunnelling service where no Windows service
-// manager exists. Started and stopped through tessaro-sc, which shows it
-// START_PENDING until it has read the account; runs until it gets SIGTERM or
-// SIGINT and then exits with code 0.
+// tessarosvc: the background tunnelling service. On Windows the service
+// control manager runs it as the service "tessarosvc"; elsewhere tessaro-sc
+// starts and stops it. It is RUNNING once it has read the account, and on a
+// stop request closes every connection and exits with code 0.
 
-#include "stopsignal.h"
+#include "servicehost.h"
 #include "tunnelservice.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    // First of all, so that a stop request is never lost or fatal.
-    StopSignal stopSignal;
-    if (!stopSignal.isValid())
-        return 1;
-
-    TunnelService service;
-    // The service tool names a file whose existence tells it the service is
-    // up (its START_PENDING becomes RUNNING).
-    const QString readyFile = qEnvironmentVariable("TESSARO_SERVICE_READY_FILE");
-    QObject::connect(&service, &TunnelService::ready, [&readyFile] {
-        QFile marker(readyFile);
-        if (!readyFile.isEmpty() && !marker.open(QIODevice::WriteOnly))
-            qWarning("tessarosvc: cannot report readiness in %s", qPrintable(readyFile));
+    return ServiceHost::run(argc, argv, [](ServiceHost &host) {
+        TunnelService service;
+        QObject::connect(&service, &TunnelService::ready, &host, &ServiceHost::reportRunning);
+        QObject::connect(&host, &ServiceHost::stopRequested, &service, [&host, &service] {
+            host.reportStopping();
+            service.stop();
+        });
+        QObject::connect(&service, &TunnelService::finished, QCoreApplication::instance(),
+                         &QCoreApplication::quit, Qt::QueuedConnection);
+        service.start();
+        return QCoreApplication::exec();
     });
-    QObject::connect(&stopSignal, &StopSignal::received, &service, &TunnelService::stop);
-    QObject::connect(&service, &TunnelService::finished, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    service.start();
-    return app.exec();
 }

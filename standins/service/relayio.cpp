@@ -3,13 +3,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -17,39 +12,20 @@ namespace {
 // others sharing the event loop.
 constexpr int kRoundsPerWakeUp = 8;
 
-void prepare(int fd)
-{
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    const int on = 1;
-    // Relayed traffic is often request/answer: do not hold back small writes.
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
-QString errorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 } // namespace
 
 namespace relayio {
 
-void closeWithReset(int fd)
+void closeWithReset(Socket socket)
 {
-    if (fd < 0)
-        return;
-    const linger hard = {1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    ::close(fd);
+    socketcalls::closeWithReset(socket);
 }
 
-bool writeSmall(int fd, const QByteArray &bytes)
+bool writeSmall(Socket socket, const QByteArray &bytes)
 {
-    const ssize_t written = ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
-    return written == bytes.size();
+    int error = 0;
+    return socketcalls::send(socket, bytes.constData(), size_t(bytes.size()), &error) ==
+           bytes.size();
 }
 
 } // namespace relayio
@@ -58,76 +34,46 @@ bool RawListener::open(const QHostAddress &address, quint16 port)
 {
     if (!listen(address, port))
         return false;
-    ::listen(int(socketDescriptor()), SOMAXCONN);
+    socketcalls::widenBacklog(socketDescriptor());
     return true;
 }
 
 void RawListener::incomingConnection(qintptr socketDescriptor)
 {
-    const int fd = int(socketDescriptor);
-    prepare(fd);
-    if (receivers(SIGNAL(accepted(int))) == 0) {
-        ::close(fd);
+    const relayio::Socket socket = socketDescriptor;
+    socketcalls::prepare(socket);
+    if (receivers(SIGNAL(accepted(relayio::Socket))) == 0) {
+        socketcalls::close(socket);
         return;
     }
-    emit accepted(fd);
+    emit accepted(socket);
 }
 
 Connector::Connector(QObject *parent) : QObject(parent) {}
 
 Connector::~Connector()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    socketcalls::close(m_fd);
 }
 
 void Connector::start(const QHostAddress &address, quint16 port, int timeoutMs)
 {
-    sockaddr_storage storage = {};
-    socklen_t length = 0;
-    bool ok = false;
-    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-        auto *in = reinterpret_cast<sockaddr_in *>(&storage);
-        in->sin_family = AF_INET;
-        in->sin_port = htons(port);
-        in->sin_addr.s_addr = htonl(address.toIPv4Address(&ok));
-        length = sizeof(sockaddr_in);
-    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = htons(port);
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&in6->sin6_addr, bytes.c, sizeof bytes.c);
-        length = sizeof(sockaddr_in6);
-        ok = true;
-    }
-    if (!ok) {
-        QTimer::singleShot(0, this, [this] { finish(QStringLiteral("no usable address")); });
+    bool pending = false;
+    int error = 0;
+    m_fd = socketcalls::startConnect(address, port, &pending, &error);
+    if (m_fd == socketcalls::kNoSocket) {
+        const QString reason = socketcalls::errorText(error);
+        QTimer::singleShot(0, this, [this, reason] { finish(reason); });
         return;
     }
-
-    m_fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_fd < 0) {
-        const QString error = errorText(errno);
-        QTimer::singleShot(0, this, [this, error] { finish(error); });
-        return;
-    }
-    prepare(m_fd);
-    if (::connect(m_fd, reinterpret_cast<sockaddr *>(&storage), length) == 0) {
+    if (!pending) {
         QTimer::singleShot(0, this, [this] { finish(QString()); });
-        return;
-    }
-    if (errno != EINPROGRESS) {
-        const QString error = errorText(errno);
-        QTimer::singleShot(0, this, [this, error] { finish(error); });
         return;
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-        int error = 0;
-        socklen_t size = sizeof error;
-        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size);
-        finish(error == 0 ? QString() : errorText(error));
+        const int error = socketcalls::connectError(m_fd);
+        finish(error == 0 ? QString() : socketcalls::errorText(error));
     });
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);
@@ -145,18 +91,17 @@ void Connector::finish(const QString &error)
     }
     if (m_timer)
         m_timer->stop();
-    const int fd = m_fd;
-    m_fd = -1;
-    if (error.isEmpty() && fd >= 0) {
-        emit connected(fd);
+    const relayio::Socket socket = m_fd;
+    m_fd = socketcalls::kNoSocket;
+    if (error.isEmpty() && socket != socketcalls::kNoSocket) {
+        emit connected(socket);
         return;
     }
-    if (fd >= 0)
-        ::close(fd);
+    socketcalls::close(socket);
     emit failed(error);
 }
 
-FirstLineReader::FirstLineReader(int fd, int maxBytes, int timeoutMs, QObject *parent)
+FirstLineReader::FirstLineReader(relayio::Socket fd, int maxBytes, int timeoutMs, QObject *parent)
     : QObject(parent), m_fd(fd), m_maxBytes(maxBytes)
 {
     m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
@@ -171,20 +116,20 @@ FirstLineReader::FirstLineReader(int fd, int maxBytes, int timeoutMs, QObject *p
 
 FirstLineReader::~FirstLineReader()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    socketcalls::close(m_fd);
 }
 
 void FirstLineReader::readMore()
 {
-    if (m_fd < 0)
+    if (m_fd == socketcalls::kNoSocket)
         return;
     char chunk[1024];
     const int room = std::min<int>(int(sizeof chunk), m_maxBytes - m_data.size());
-    const ssize_t got = ::read(m_fd, chunk, size_t(room));
+    int error = 0;
+    const long got = socketcalls::receive(m_fd, chunk, size_t(room), &error);
     if (got < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            fail(errorText(errno));
+        if (error != 0)
+            fail(socketcalls::errorText(error));
         return;
     }
     if (got == 0) {
@@ -200,24 +145,25 @@ void FirstLineReader::readMore()
     }
     m_notifier->setEnabled(false);
     m_timer->stop();
-    const int fd = m_fd;
-    m_fd = -1;
-    emit lineRead(fd, m_data.left(end), m_data.mid(end + 1));
+    const relayio::Socket socket = m_fd;
+    m_fd = socketcalls::kNoSocket;
+    emit lineRead(socket, m_data.left(end), m_data.mid(end + 1));
 }
 
 void FirstLineReader::fail(const QString &reason)
 {
     m_notifier->setEnabled(false);
     m_timer->stop();
-    ::close(m_fd);
-    m_fd = -1;
+    socketcalls::close(m_fd);
+    m_fd = socketcalls::kNoSocket;
     emit failed(reason);
 }
 
-Splice::Splice(int fdA, int fdB, QObject *parent) : QObject(parent), m_fdA(fdA), m_fdB(fdB)
+Splice::Splice(relayio::Socket fdA, relayio::Socket fdB, QObject *parent)
+    : QObject(parent), m_fdA(fdA), m_fdB(fdB)
 {
-    prepare(fdA);
-    prepare(fdB);
+    socketcalls::prepare(fdA);
+    socketcalls::prepare(fdB);
     setUp(m_ab, fdA, fdB);
     setUp(m_ba, fdB, fdA);
 }
@@ -232,12 +178,12 @@ Splice::~Splice()
             direction->readable->setEnabled(false);
             direction->writable->setEnabled(false);
         }
-        ::close(m_fdA);
-        ::close(m_fdB);
+        socketcalls::close(m_fdA);
+        socketcalls::close(m_fdB);
     }
 }
 
-void Splice::setUp(Direction &direction, int from, int to)
+void Splice::setUp(Direction &direction, relayio::Socket from, relayio::Socket to)
 {
     direction.from = from;
     direction.to = to;
@@ -288,16 +234,18 @@ void Splice::pump(Direction &direction)
     for (int round = 0; round < kRoundsPerWakeUp; ++round) {
         bool progressed = false;
         if (direction.tail > direction.head) {
-            const ssize_t sent = ::send(direction.to, direction.buffer.data() + direction.head,
-                                        direction.tail - direction.head, MSG_NOSIGNAL);
+            int error = 0;
+            const long sent =
+                socketcalls::send(direction.to, direction.buffer.data() + direction.head,
+                                  direction.tail - direction.head, &error);
             if (sent > 0) {
                 direction.head += size_t(sent);
                 direction.total += quint64(sent);
                 if (direction.head == direction.tail)
                     direction.head = direction.tail = 0;
                 progressed = true;
-            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                end(false, QStringLiteral("write failed: ") + errorText(errno));
+            } else if (sent < 0 && error != 0) {
+                end(false, QStringLiteral("write failed: ") + socketcalls::errorText(error));
                 return;
             }
         }
@@ -308,16 +256,18 @@ void Splice::pump(Direction &direction)
             direction.head = 0;
         }
         if (!direction.endOfStream && direction.tail < kBufferBytes) {
-            const ssize_t got = ::read(direction.from, direction.buffer.data() + direction.tail,
-                                       kBufferBytes - direction.tail);
+            int error = 0;
+            const long got =
+                socketcalls::receive(direction.from, direction.buffer.data() + direction.tail,
+                                     kBufferBytes - direction.tail, &error);
             if (got > 0) {
                 direction.tail += size_t(got);
                 progressed = true;
             } else if (got == 0) {
                 direction.endOfStream = true;
                 progressed = true;
-            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                end(false, QStringLiteral("read failed: ") + errorText(errno));
+            } else if (error != 0) {
+                end(false, QStringLiteral("read failed: ") + socketcalls::errorText(error));
                 return;
             }
         }
@@ -327,7 +277,7 @@ void Splice::pump(Direction &direction)
 
     if (direction.endOfStream && direction.head == direction.tail && !direction.shutDown) {
         direction.shutDown = true;
-        ::shutdown(direction.to, SHUT_WR);
+        socketcalls::shutdownWrite(direction.to);
     }
     direction.readable->setEnabled(!direction.endOfStream && direction.tail < kBufferBytes);
     direction.writable->setEnabled(direction.tail > direction.head);
@@ -345,8 +295,8 @@ void Splice::end(bool clean, const QString &reason)
         direction->writable->setEnabled(false);
     }
     if (clean) {
-        ::close(m_fdA);
-        ::close(m_fdB);
+        socketcalls::close(m_fdA);
+        socketcalls::close(m_fdB);
     } else {
         relayio::closeWithReset(m_fdA);
         relayio::closeWithReset(m_fdB);

@@ -1,7 +1,7 @@
 #pragma once
 
 // Event-driven socket plumbing shared by the tunnel server and the service.
-// Relayed connections are plain non-blocking descriptors watched by socket
+// Relayed connections are plain non-blocking sockets watched by socket
 // notifiers: QTcpSocket cannot half-close, and a tunnel must pass a half-close
 // on.
 
@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QTcpServer>
 
+#include "socketcalls.h"
+
 #include <vector>
 
 class QSocketNotifier;
@@ -17,16 +19,18 @@ class QTimer;
 
 namespace relayio {
 
-// Closes a descriptor with a reset instead of an orderly end of stream, so the
+using socketcalls::Socket;
+
+// Closes a socket with a reset instead of an orderly end of stream, so the
 // peer learns that the connection did not finish cleanly.
-void closeWithReset(int fd);
+void closeWithReset(Socket socket);
 // Writes a short line to a fresh socket; a full buffer there means "drop it".
-bool writeSmall(int fd, const QByteArray &bytes);
+bool writeSmall(Socket socket, const QByteArray &bytes);
 
 } // namespace relayio
 
 // A listening socket that hands out accepted connections as non-blocking
-// descriptors owned by the receiver.
+// sockets owned by the receiver.
 class RawListener : public QTcpServer
 {
     Q_OBJECT
@@ -38,7 +42,7 @@ public:
     bool open(const QHostAddress &address, quint16 port);
 
 signals:
-    void accepted(int fd);
+    void accepted(relayio::Socket socket);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -56,13 +60,13 @@ public:
     void start(const QHostAddress &address, quint16 port, int timeoutMs);
 
 signals:
-    void connected(int fd); // the receiver owns the descriptor
+    void connected(relayio::Socket socket); // the receiver owns the socket
     void failed(const QString &reason);
 
 private:
     void finish(const QString &error);
 
-    int m_fd = -1;
+    relayio::Socket m_fd = socketcalls::kNoSocket;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_timer = nullptr;
 };
@@ -73,27 +77,27 @@ class FirstLineReader : public QObject
 {
     Q_OBJECT
 public:
-    FirstLineReader(int fd, int maxBytes, int timeoutMs, QObject *parent = nullptr);
+    FirstLineReader(relayio::Socket fd, int maxBytes, int timeoutMs, QObject *parent = nullptr);
     ~FirstLineReader() override;
 
 signals:
-    // The descriptor passes to the receiver with whatever followed the line.
-    void lineRead(int fd, const QByteArray &line, const QByteArray &rest);
-    // The descriptor has been closed.
+    // The socket passes to the receiver with whatever followed the line.
+    void lineRead(relayio::Socket fd, const QByteArray &line, const QByteArray &rest);
+    // The socket has been closed.
     void failed(const QString &reason);
 
 private:
     void readMore();
     void fail(const QString &reason);
 
-    int m_fd;
+    relayio::Socket m_fd;
     int m_maxBytes;
     QByteArray m_data;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_timer = nullptr;
 };
 
-// Joins two connected descriptors and copies bytes both ways until both have
+// Joins two connected sockets and copies bytes both ways until both have
 // ended. Each direction holds at most kBufferBytes: a side that does not
 // read stops the other side from being read, so memory stays bounded.
 class Splice : public QObject
@@ -103,7 +107,7 @@ public:
     static constexpr size_t kBufferBytes = 64 * 1024;
 
     // Takes ownership of both descriptors.
-    Splice(int fdA, int fdB, QObject *parent = nullptr);
+    Splice(relayio::Socket fdA, relayio::Socket fdB, QObject *parent = nullptr);
     ~Splice() override;
 
     // Bytes to deliver to B before anything read from A (at most kBufferBytes).
@@ -123,8 +127,8 @@ signals:
 private:
     struct Direction
     {
-        int from = -1;
-        int to = -1;
+        relayio::Socket from = socketcalls::kNoSocket;
+        relayio::Socket to = socketcalls::kNoSocket;
         std::vector<char> buffer;
         size_t head = 0;
         size_t tail = 0;
@@ -135,13 +139,13 @@ private:
         QSocketNotifier *writable = nullptr;
     };
 
-    void setUp(Direction &direction, int from, int to);
+    void setUp(Direction &direction, relayio::Socket from, relayio::Socket to);
     void queue(Direction &direction, const QByteArray &bytes);
     void pump(Direction &direction);
     void end(bool clean, const QString &reason);
 
-    int m_fdA;
-    int m_fdB;
+    relayio::Socket m_fdA;
+    relayio::Socket m_fdB;
     Direction m_ab;
     Direction m_ba;
     bool m_ended = false;

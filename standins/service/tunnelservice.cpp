@@ -14,8 +14,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <unistd.h>
-
 namespace {
 
 constexpr int kFirstRetryMs = 250;
@@ -57,7 +55,7 @@ TunnelService::~TunnelService()
     for (Connector *connector : qAsConst(m_connecting)) {
         const QVariant fd = connector->property(kLocalFdProperty);
         if (fd.isValid())
-            ::close(fd.toInt());
+            socketcalls::close(relayio::Socket(fd.toLongLong()));
     }
 }
 
@@ -133,7 +131,7 @@ void TunnelService::stop()
     for (Connector *connector : qAsConst(m_connecting)) {
         const QVariant fd = connector->property(kLocalFdProperty);
         if (fd.isValid())
-            ::close(fd.toInt());
+            socketcalls::close(relayio::Socket(fd.toLongLong()));
         delete connector;
     }
     m_connecting.clear();
@@ -306,11 +304,11 @@ void TunnelService::visitor(quint64 conn, qint64 tunnelId)
         refuse(conn, QStringLiteral("%1:%2: %3").arg(local.addressText).arg(local.port).arg(why));
     });
     connect(toLocal, &Connector::connected, this,
-            [this, toLocal, conn, serverAddress, serverPort, session](int localFd) {
+            [this, toLocal, conn, serverAddress, serverPort, session](relayio::Socket localFd) {
                 m_connecting.removeOne(toLocal);
                 toLocal->deleteLater();
                 auto *toServer = new Connector(this);
-                toServer->setProperty(kLocalFdProperty, localFd);
+                toServer->setProperty(kLocalFdProperty, qlonglong(localFd));
                 m_connecting.append(toServer);
                 connect(toServer, &Connector::failed, this,
                         [this, toServer, conn, localFd](const QString &why) {
@@ -323,7 +321,7 @@ void TunnelService::visitor(quint64 conn, qint64 tunnelId)
                         });
                 connect(
                     toServer, &Connector::connected, this,
-                    [this, toServer, conn, localFd, session](int dataFd) {
+                    [this, toServer, conn, localFd, session](relayio::Socket dataFd) {
                         m_connecting.removeOne(toServer);
                         toServer->deleteLater();
                         auto *splice = new Splice(localFd, dataFd, this);
