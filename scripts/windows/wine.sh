@@ -13,11 +13,12 @@ ensure_wine() {
     ensure_packages "${TESSARO_WINE_PACKAGES[@]}"
 }
 
-# Makes (once) and selects the prefix. The client asks for "微软雅黑", which
-# Wine lacks; without a substitute Qt falls back to a serif face for every
-# text, so the prefix maps it to Debian's CJK sans font.
+# Makes (once) and selects the prefix: the project's own, or the folder given.
+# The client asks for "微软雅黑", which Wine lacks; without a substitute Qt
+# falls back to a serif face for every text, so the prefix maps it to
+# Debian's CJK sans font.
 wine_prefix() {
-    export WINEPREFIX="${XDG_CACHE_HOME:-$HOME/.cache}/tessaro/wine-win32"
+    export WINEPREFIX="${1:-${XDG_CACHE_HOME:-$HOME/.cache}/tessaro/wine-win32}"
     export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     if [ ! -e "$WINEPREFIX/.tessaro-fonts" ]; then
         echo "Making the Wine prefix $WINEPREFIX (once)" >&2

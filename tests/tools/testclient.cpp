@@ -7,6 +7,8 @@
 //                              a click handler) in the newest such window
 //   type <class> <object> <text>  sets the text of a line edit
 //   text <class> <object>      prints "text <the label's or button's text>"
+//   tips <class>               prints "tips <json>": the texts of the window's
+//                              tips still shown
 //   tray <entry>               chooses an entry of the tray icon's menu
 //   state                      prints "state <json>": the windows, the open
 //                              question's title, the main windows alive and
@@ -14,6 +16,7 @@
 #include "app/client.h"
 #include "app/globals.h"
 #include "diagnostics/httpserverthread.h"
+#include "dialogs/msgtipwidget.h"
 #include "login/logindialog.h"
 #include "platform/platform.h"
 #include "support/modalanswer.h"
@@ -114,6 +117,18 @@ void run(const QStringList &words)
         reply("ok answer");
         return;
     }
+    if (command == QLatin1String("tips")) {
+        QJsonArray texts;
+        if (QWidget *top = window(words.value(1)))
+            for (MsgTipWidget *tip : top->findChildren<MsgTipWidget *>()) {
+                const QLabel *label = tip->findChild<QLabel *>(QStringLiteral("label_2"));
+                // A tip hides itself after a while and stays behind hidden.
+                if (label && tip->isVisible())
+                    texts.append(label->text());
+            }
+        reply("tips " + QJsonDocument(texts).toJson(QJsonDocument::Compact));
+        return;
+    }
     if (command == QLatin1String("tray")) {
         const QString entry = words.mid(1).join(QLatin1Char(' '));
         for (QSystemTrayIcon *icon : trayIcons()) {
@@ -201,6 +216,23 @@ int main(int argc, char *argv[])
     overrides.credentialStorePath = qEnvironmentVariable("TESSARO_TEST_STORE");
     if (!overrides.credentialStorePath.isEmpty())
         overrides.serviceLogPath = testHomePath() + QStringLiteral("/service-logs");
+    // NAME=ADDRESS,...: names the machine's resolver does not know (the
+    // provider's public names on loopback).
+    const QStringList hosts =
+        qEnvironmentVariable("TESSARO_TEST_HOSTS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (!hosts.isEmpty()) {
+        overrides.hostLookup = [hosts](const QString &name) {
+            for (const QString &entry : hosts) {
+                if (entry.section(QLatin1Char('='), 0, 0).compare(name, Qt::CaseInsensitive) != 0)
+                    continue;
+                QHostInfo info;
+                info.setHostName(name);
+                info.setAddresses({QHostAddress(entry.section(QLatin1Char('='), 1))});
+                return info;
+            }
+            return QHostInfo::fromName(name);
+        };
+    }
     platform::setOverrides(overrides);
     if (qEnvironmentVariableIsSet("TESSARO_TEST_WEB_PORT"))
         HttpServerThread::setDefaultEndpoint(
