@@ -217,6 +217,17 @@ void Splice::queueForA(const QByteArray &bytes)
 
 void Splice::start()
 {
+    // Winsock reports readiness as edges, and one that arrives while a
+    // notifier is being switched can be missed: a slow sweep keeps such a
+    // connection moving. Where readiness is a level it only finds nothing to
+    // do.
+    m_sweep = new QTimer(this);
+    connect(m_sweep, &QTimer::timeout, this, [this] {
+        pump(m_ab);
+        if (!m_ended)
+            pump(m_ba);
+    });
+    m_sweep->start(kSweepMs);
     pump(m_ab);
     if (!m_ended)
         pump(m_ba);
@@ -231,8 +242,10 @@ void Splice::pump(Direction &direction)
 {
     if (m_ended)
         return;
+    direction.continuing = false;
+    bool progressed = false;
     for (int round = 0; round < kRoundsPerWakeUp; ++round) {
-        bool progressed = false;
+        progressed = false;
         if (direction.tail > direction.head) {
             int error = 0;
             const long sent =
@@ -281,8 +294,18 @@ void Splice::pump(Direction &direction)
     }
     direction.readable->setEnabled(!direction.endOfStream && direction.tail < kBufferBytes);
     direction.writable->setEnabled(direction.tail > direction.head);
-    if (m_ab.shutDown && m_ba.shutDown)
+    if (m_ab.shutDown && m_ba.shutDown) {
         end(true, QString());
+        return;
+    }
+    // Out of rounds with work left. Windows signals a socket writable only
+    // after a send has been refused, so waiting for the notifiers could wait
+    // for ever: go on at the next turn of the event loop instead.
+    if (progressed && !direction.continuing) {
+        direction.continuing = true;
+        QMetaObject::invokeMethod(
+            this, [this, &direction] { pump(direction); }, Qt::QueuedConnection);
+    }
 }
 
 void Splice::end(bool clean, const QString &reason)
@@ -290,6 +313,8 @@ void Splice::end(bool clean, const QString &reason)
     if (m_ended)
         return;
     m_ended = true;
+    if (m_sweep)
+        m_sweep->stop();
     for (Direction *direction : {&m_ab, &m_ba}) {
         direction->readable->setEnabled(false);
         direction->writable->setEnabled(false);

@@ -105,6 +105,7 @@ class Splice : public QObject
     Q_OBJECT
 public:
     static constexpr size_t kBufferBytes = 64 * 1024;
+    static constexpr int kSweepMs = 100;
 
     // Takes ownership of both descriptors.
     Splice(relayio::Socket fdA, relayio::Socket fdB, QObject *parent = nullptr);
@@ -134,6 +135,7 @@ private:
         size_t tail = 0;
         bool endOfStream = false;
         bool shutDown = false;
+        bool continuing = false; // a pump is queued
         quint64 total = 0;
         QSocketNotifier *readable = nullptr;
         QSocketNotifier *writable = nullptr;
@@ -149,4 +151,5 @@ private:
     Direction m_ab;
     Direction m_ba;
     bool m_ended = false;
+    QTimer *m_sweep = nullptr;
 };
