@@ -1,5 +1,6 @@
 #include "relayio.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -11,6 +12,9 @@ namespace {
 // Rounds of read/write per wake-up, so one busy connection cannot starve the
 // others sharing the event loop.
 constexpr int kRoundsPerWakeUp = 8;
+
+// The splices that have started and not ended, for the sweep.
+QList<Splice *> g_running;
 
 } // namespace
 
@@ -170,6 +174,7 @@ Splice::Splice(relayio::Socket fdA, relayio::Socket fdB, QObject *parent)
 
 Splice::~Splice()
 {
+    g_running.removeOne(this);
     if (!m_ended) {
         // Destroyed while running (the owner is shutting down): end the
         // streams in order so both peers see a plain close.
@@ -218,16 +223,27 @@ void Splice::queueForA(const QByteArray &bytes)
 void Splice::start()
 {
     // Winsock reports readiness as edges, and one that arrives while a
-    // notifier is being switched can be missed: a slow sweep keeps such a
-    // connection moving. Where readiness is a level it only finds nothing to
-    // do.
-    m_sweep = new QTimer(this);
-    connect(m_sweep, &QTimer::timeout, this, [this] {
-        pump(m_ab);
-        if (!m_ended)
-            pump(m_ba);
-    });
-    m_sweep->start(kSweepMs);
+    // notifier is being switched can be missed: a slow sweep over every
+    // running splice keeps such a connection moving. Where readiness is a
+    // level it only finds nothing to do. One timer serves them all, as a
+    // system may allow a process few timers.
+    static QTimer *sweep = nullptr;
+    if (!sweep) {
+        sweep = new QTimer(QCoreApplication::instance());
+        QObject::connect(sweep, &QTimer::timeout, [] {
+            const QList<Splice *> running = g_running;
+            for (Splice *splice : running) {
+                if (!g_running.contains(splice))
+                    continue;
+                splice->pump(splice->m_ab);
+                if (!splice->m_ended)
+                    splice->pump(splice->m_ba);
+            }
+        });
+    }
+    g_running.append(this);
+    if (!sweep->isActive())
+        sweep->start(kSweepMs);
     pump(m_ab);
     if (!m_ended)
         pump(m_ba);
@@ -313,8 +329,7 @@ void Splice::end(bool clean, const QString &reason)
     if (m_ended)
         return;
     m_ended = true;
-    if (m_sweep)
-        m_sweep->stop();
+    g_running.removeOne(this);
     for (Direction *direction : {&m_ab, &m_ba}) {
         direction->readable->setEnabled(false);
         direction->writable->setEnabled(false);

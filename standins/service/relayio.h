@@ -151,5 +151,4 @@ private:
     Direction m_ab;
     Direction m_ba;
     bool m_ended = false;
-    QTimer *m_sweep = nullptr;
 };

@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include <windows.h>
 
@@ -11,20 +13,33 @@ namespace {
 
 wchar_t g_serviceName[] = L"tessarosvc";
 
-int g_argc = 0;
-char **g_argv = nullptr;
-const ServiceHost::Body *g_body = nullptr;
+// The service manager's calls arrive on threads of its own; the service
+// itself, with its event loop, runs on the program's main thread, where Qt
+// expects its application object.
+std::mutex g_mutex;
+std::condition_variable g_changed;
+enum class Mode
+{
+    Unknown,
+    Service,
+    Console
+};
+Mode g_mode = Mode::Unknown;
+bool g_bodyDone = false;
 int g_exitCode = 0;
-
-// The service manager's calls arrive on the dispatcher's thread; the host
-// lives on the service's own thread.
-std::mutex g_hostMutex;
 ServiceHost *g_host = nullptr;
 std::atomic<bool> g_stopWanted{false};
 
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 SERVICE_STATUS g_status = {};
 std::mutex g_statusMutex;
+
+void setMode(Mode mode)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_mode = mode;
+    g_changed.notify_all();
+}
 
 void setState(DWORD state, DWORD waitHintMs = 0)
 {
@@ -48,7 +63,7 @@ void setState(DWORD state, DWORD waitHintMs = 0)
 void requestStop()
 {
     g_stopWanted = true;
-    std::lock_guard<std::mutex> lock(g_hostMutex);
+    std::lock_guard<std::mutex> lock(g_mutex);
     if (ServiceHost *host = g_host)
         QMetaObject::invokeMethod(
             host, [host] { emit host->stopRequested(); }, Qt::QueuedConnection);
@@ -74,32 +89,20 @@ BOOL WINAPI consoleHandler(DWORD)
     return TRUE;
 }
 
-// Runs the body with the host published to the stop requests.
-int runBody(ServiceHost &host)
-{
-    {
-        std::lock_guard<std::mutex> lock(g_hostMutex);
-        g_host = &host;
-    }
-    if (g_stopWanted)
-        requestStop();
-    const int code = (*g_body)(host);
-    std::lock_guard<std::mutex> lock(g_hostMutex);
-    g_host = nullptr;
-    return code;
-}
-
+// Runs on a thread of the service manager's: hands the start to the main
+// thread and reports STOPPED once the service there has ended.
 void WINAPI serviceMain(DWORD, wchar_t **)
 {
     g_statusHandle = RegisterServiceCtrlHandlerExW(g_serviceName, controlHandler, nullptr);
-    if (!g_statusHandle)
+    if (!g_statusHandle) {
+        setMode(Mode::Console);
         return;
-    setState(SERVICE_START_PENDING, 10000);
-    {
-        QCoreApplication app(g_argc, g_argv);
-        ServiceHost host;
-        g_exitCode = runBody(host);
     }
+    setState(SERVICE_START_PENDING, 10000);
+    setMode(Mode::Service);
+    std::unique_lock<std::mutex> lock(g_mutex);
+    g_changed.wait(lock, [] { return g_bodyDone; });
+    lock.unlock();
     setState(SERVICE_STOPPED);
 }
 
@@ -107,22 +110,48 @@ void WINAPI serviceMain(DWORD, wchar_t **)
 
 int ServiceHost::run(int argc, char *argv[], const Body &body)
 {
-    // Hand over to the service manager, which calls serviceMain on a thread
-    // of its own and returns here once the service has stopped.
-    g_argc = argc;
-    g_argv = argv;
-    g_body = &body;
-    SERVICE_TABLE_ENTRYW table[] = {{g_serviceName, serviceMain}, {nullptr, nullptr}};
-    if (StartServiceCtrlDispatcherW(table))
-        return g_exitCode;
-    if (GetLastError() != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)
-        return 1;
-    // Started from a console rather than by the service manager: run until
-    // Ctrl+C.
-    QCoreApplication app(argc, argv);
-    SetConsoleCtrlHandler(consoleHandler, TRUE);
-    ServiceHost host;
-    return runBody(host);
+    // The dispatcher returns only once the service has stopped, so it runs on
+    // a thread of its own. Started from a console rather than by the service
+    // manager, it fails at once and the service runs until Ctrl+C.
+    std::thread dispatcher([] {
+        SERVICE_TABLE_ENTRYW table[] = {{g_serviceName, serviceMain}, {nullptr, nullptr}};
+        if (!StartServiceCtrlDispatcherW(table)) {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            if (g_mode == Mode::Unknown) {
+                g_mode = Mode::Console;
+                g_changed.notify_all();
+            }
+        }
+    });
+    {
+        std::unique_lock<std::mutex> lock(g_mutex);
+        g_changed.wait(lock, [] { return g_mode != Mode::Unknown; });
+    }
+    if (g_mode == Mode::Console)
+        SetConsoleCtrlHandler(consoleHandler, TRUE);
+
+    int code = 0;
+    {
+        QCoreApplication app(argc, argv);
+        ServiceHost host;
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            g_host = &host;
+        }
+        if (g_stopWanted)
+            requestStop();
+        code = body(host);
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_host = nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_exitCode = code;
+        g_bodyDone = true;
+        g_changed.notify_all();
+    }
+    dispatcher.join();
+    return code;
 }
 
 void ServiceHost::reportRunning()
