@@ -490,9 +490,15 @@ void TestMainDialog::loadImage()
     m_window->loadImage(
         url.replace(QLatin1Char('@'), QStringLiteral("127.0.0.1:%1").arg(m_server->port())),
         &label);
-    QCOMPARE(m_server->requestCount(), 1);
-    QCOMPARE(m_server->requests().first().method, QByteArray("GET"));
-    QCOMPARE(m_server->requests().first().path, path);
+    // Only the picture counts: the new window's own API calls (its tunnel
+    // list) may still be arriving on a busy machine.
+    QList<FakeHttpServer::Request> pictures;
+    for (const FakeHttpServer::Request &request : m_server->requests())
+        if (request.path.startsWith(QLatin1String("images/")))
+            pictures.append(request);
+    QCOMPARE(pictures.size(), 1);
+    QCOMPARE(pictures.first().method, QByteArray("GET"));
+    QCOMPARE(pictures.first().path, path);
     if (fallback.isEmpty()) {
         QCOMPARE(label.pixmap(Qt::ReturnByValue).size(), size);
     } else {
