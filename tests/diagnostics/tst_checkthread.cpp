@@ -165,7 +165,9 @@ void CheckThreadTest::unusableTargets_reportFailure()
     QSignalSpy spy(&thread, &CheckThread::connectionResult);
     QTest::ignoreMessage(QtDebugMsg, logged.toUtf8().constData());
     thread.start();
-    QVERIFY(spy.wait(7000));
+    // The verdict, not its speed, is checked here: under Wine on a busy
+    // machine the thread alone takes seconds to start.
+    QVERIFY(spy.wait(20000));
     QCOMPARE(spy.at(0).at(0).toBool(), false);
     QCOMPARE(spy.at(0).at(1).toString(), QStringLiteral("x"));
 }
