@@ -1,6 +1,7 @@
 #include "relayio.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -15,6 +16,8 @@ constexpr int kRoundsPerWakeUp = 8;
 
 // The splices that have started and not ended, for the sweep.
 QList<Splice *> g_running;
+QTimer *g_sweep = nullptr;
+QElapsedTimer g_sinceFullSweep;
 
 } // namespace
 
@@ -227,26 +230,53 @@ void Splice::start()
     // running splice keeps such a connection moving. Where readiness is a
     // level it only finds nothing to do. One timer serves them all, as a
     // system may allow a process few timers.
-    static QTimer *sweep = nullptr;
-    if (!sweep) {
-        sweep = new QTimer(QCoreApplication::instance());
-        QObject::connect(sweep, &QTimer::timeout, [] {
-            const QList<Splice *> running = g_running;
-            for (Splice *splice : running) {
-                if (!g_running.contains(splice))
-                    continue;
-                splice->pump(splice->m_ab);
-                if (!splice->m_ended)
-                    splice->pump(splice->m_ba);
-            }
-        });
+    if (!g_sweep) {
+        g_sweep = new QTimer(QCoreApplication::instance());
+        QObject::connect(g_sweep, &QTimer::timeout, &Splice::sweep);
     }
     g_running.append(this);
-    if (!sweep->isActive())
-        sweep->start(kSweepMs);
+    if (!g_sweep->isActive())
+        g_sweep->start(kSweepMs);
     pump(m_ab);
     if (!m_ended)
         pump(m_ba);
+}
+
+bool Splice::sweptOften() const
+{
+    return !m_ended && m_halfClosed.isValid() && m_halfClosed.elapsed() < kHalfClosedWatchMs;
+}
+
+// Every kSweepMs all running splices, and in between the half-closed ones.
+// The timer changes pace only here and when a splice becomes half-closed, so
+// that a stream of short connections does not restart it for each one.
+void Splice::sweep()
+{
+    const bool full = g_sweep->interval() == kSweepMs || !g_sinceFullSweep.isValid() ||
+                      g_sinceFullSweep.elapsed() >= kSweepMs;
+    if (full)
+        g_sinceFullSweep.start();
+    std::vector<QPointer<Splice>> due;
+    for (Splice *splice : qAsConst(g_running)) {
+        if (full || splice->sweptOften())
+            due.emplace_back(splice);
+    }
+    // A pump may end a splice, and whoever owns it may then delete it.
+    for (const QPointer<Splice> &splice : due) {
+        if (splice && !splice->m_ended)
+            splice->pump(splice->m_ab);
+        if (splice && !splice->m_ended)
+            splice->pump(splice->m_ba);
+    }
+    if (g_running.isEmpty()) {
+        g_sweep->stop();
+        return;
+    }
+    const bool often = std::any_of(g_running.cbegin(), g_running.cend(),
+                                   [](const Splice *splice) { return splice->sweptOften(); });
+    const int interval = often ? kHalfClosedSweepMs : kSweepMs;
+    if (g_sweep->interval() != interval)
+        g_sweep->start(interval);
 }
 
 void Splice::abort(const QString &reason)
@@ -307,6 +337,14 @@ void Splice::pump(Direction &direction)
     if (direction.endOfStream && direction.head == direction.tail && !direction.shutDown) {
         direction.shutDown = true;
         socketcalls::shutdownWrite(direction.to);
+        // Wine reports nothing more of a socket whose sending side has been
+        // shut down before the relay asked to hear of it: what the other side
+        // sends now is found by looking.
+        if (!m_halfClosed.isValid()) {
+            m_halfClosed.start();
+            if (g_sweep->interval() != kHalfClosedSweepMs)
+                g_sweep->start(kHalfClosedSweepMs);
+        }
     }
     direction.readable->setEnabled(!direction.endOfStream && direction.tail < kBufferBytes);
     direction.writable->setEnabled(direction.tail > direction.head);

@@ -6,6 +6,7 @@
 // on.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
@@ -106,6 +107,11 @@ class Splice : public QObject
 public:
     static constexpr size_t kBufferBytes = 64 * 1024;
     static constexpr int kSweepMs = 100;
+    // After one side's end has been passed on, the splice is looked at this
+    // often, for a while: Wine's sockets may not report what the other side
+    // sends after that.
+    static constexpr int kHalfClosedSweepMs = 5;
+    static constexpr int kHalfClosedWatchMs = 1000;
 
     // Takes ownership of both descriptors.
     Splice(relayio::Socket fdA, relayio::Socket fdB, QObject *parent = nullptr);
@@ -141,6 +147,8 @@ private:
         QSocketNotifier *writable = nullptr;
     };
 
+    static void sweep();
+    bool sweptOften() const;
     void setUp(Direction &direction, relayio::Socket from, relayio::Socket to);
     void queue(Direction &direction, const QByteArray &bytes);
     void pump(Direction &direction);
@@ -151,4 +159,5 @@ private:
     Direction m_ab;
     Direction m_ba;
     bool m_ended = false;
+    QElapsedTimer m_halfClosed; // since the first end was passed on
 };

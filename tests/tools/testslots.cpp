@@ -102,16 +102,26 @@ bool isAccess(const std::string &t)
            t == "Q_SIGNALS";
 }
 
-// The private slots of the class that QTEST_*MAIN names, as QtTest would run
-// them: no parameters, void, not the init/cleanup functions, not the _data ones.
+// The private slots of the class that QTEST_*MAIN names (or of the object a
+// main() of the suite's own hands to QTest::qExec), as QtTest would run them:
+// no parameters, void, not the init/cleanup functions, not the _data ones.
 std::set<std::string> declaredTests(const std::vector<std::string> &t)
 {
     std::string testClass;
-    for (size_t i = 0; i + 2 < t.size(); ++i)
+    for (size_t i = 0; i + 2 < t.size(); ++i) {
         if ((t[i] == "QTEST_MAIN" || t[i] == "QTEST_GUILESS_MAIN" ||
              t[i] == "QTEST_APPLESS_MAIN") &&
             t[i + 1] == "(")
             testClass = t[i + 2];
+        if (t[i] == "qExec" && t[i + 1] == "(" && i + 3 < t.size() && t[i + 2] == "&") {
+            // "TestClass name;" before it
+            for (size_t j = i; j-- > 1;)
+                if (t[j] == t[i + 3] && j + 1 < t.size() && t[j + 1] == ";") {
+                    testClass = t[j - 1];
+                    break;
+                }
+        }
+    }
     std::set<std::string> names;
     if (testClass.empty())
         return names;
