@@ -1,12 +1,14 @@
 #include "relayio.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -18,6 +20,9 @@ constexpr int kRoundsPerWakeUp = 8;
 QList<Splice *> g_running;
 QTimer *g_sweep = nullptr;
 QElapsedTimer g_sinceFullSweep;
+QElapsedTimer g_sinceLook;
+// The splices with a direction to look at again (each at most once).
+QList<QPointer<Splice>> g_lookAgain;
 
 } // namespace
 
@@ -242,39 +247,63 @@ void Splice::start()
         pump(m_ba);
 }
 
-bool Splice::sweptOften() const
+// Wine does not report data that is already waiting when the relay asks to
+// hear of a socket whose sending side it has shut down: the notifier is
+// armed only at the next turn of the event loop, and an answer that comes
+// quickly is there by then. Such a direction is pumped once more a moment
+// later, when the notifier is surely armed.
+void Splice::lookAgainSoon(Direction &direction)
 {
-    return !m_ended && m_halfClosed.isValid() && m_halfClosed.elapsed() < kHalfClosedWatchMs;
+    if (direction.lookAgain)
+        return;
+    if (!m_ab.lookAgain && !m_ba.lookAgain)
+        g_lookAgain.append(this);
+    direction.lookAgain = true;
+    g_sinceLook.start();
+    if (g_sweep->interval() != kLookAgainMs)
+        g_sweep->start(kLookAgainMs);
 }
 
-// Every kSweepMs all running splices, and in between the half-closed ones.
-// The timer changes pace only here and when a splice becomes half-closed, so
-// that a stream of short connections does not restart it for each one.
+// Every kSweepMs all running splices; in between, while there are any, the
+// directions to look at again. The timer keeps its quick pace for a while
+// after the last of those, so that a run of short connections does not
+// restart it for each one.
 void Splice::sweep()
 {
     const bool full = g_sweep->interval() == kSweepMs || !g_sinceFullSweep.isValid() ||
                       g_sinceFullSweep.elapsed() >= kSweepMs;
     if (full)
         g_sinceFullSweep.start();
-    std::vector<QPointer<Splice>> due;
-    for (Splice *splice : qAsConst(g_running)) {
-        if (full || splice->sweptOften())
-            due.emplace_back(splice);
-    }
     // A pump may end a splice, and whoever owns it may then delete it.
-    for (const QPointer<Splice> &splice : due) {
-        if (splice && !splice->m_ended)
+    const QList<QPointer<Splice>> looks = std::exchange(g_lookAgain, {});
+    for (const QPointer<Splice> &splice : looks) {
+        if (!splice)
+            continue;
+        const bool ab = std::exchange(splice->m_ab.lookAgain, false);
+        const bool ba = std::exchange(splice->m_ba.lookAgain, false);
+        if (full)
+            continue;
+        if (ab && !splice->m_ended)
             splice->pump(splice->m_ab);
-        if (splice && !splice->m_ended)
+        if (ba && splice && !splice->m_ended)
             splice->pump(splice->m_ba);
     }
-    if (g_running.isEmpty()) {
+    if (full) {
+        const std::vector<QPointer<Splice>> running(g_running.cbegin(), g_running.cend());
+        for (const QPointer<Splice> &splice : running) {
+            if (splice && !splice->m_ended)
+                splice->pump(splice->m_ab);
+            if (splice && !splice->m_ended)
+                splice->pump(splice->m_ba);
+        }
+    }
+    if (g_running.isEmpty() && g_lookAgain.isEmpty()) {
         g_sweep->stop();
         return;
     }
-    const bool often = std::any_of(g_running.cbegin(), g_running.cend(),
-                                   [](const Splice *splice) { return splice->sweptOften(); });
-    const int interval = often ? kHalfClosedSweepMs : kSweepMs;
+    const bool quick =
+        !g_lookAgain.isEmpty() || (g_sinceLook.isValid() && g_sinceLook.elapsed() < kSweepMs);
+    const int interval = quick ? kLookAgainMs : kSweepMs;
     if (g_sweep->interval() != interval)
         g_sweep->start(interval);
 }
@@ -337,17 +366,18 @@ void Splice::pump(Direction &direction)
     if (direction.endOfStream && direction.head == direction.tail && !direction.shutDown) {
         direction.shutDown = true;
         socketcalls::shutdownWrite(direction.to);
-        // Wine reports nothing more of a socket whose sending side has been
-        // shut down before the relay asked to hear of it: what the other side
-        // sends now is found by looking.
-        if (!m_halfClosed.isValid()) {
-            m_halfClosed.start();
-            if (g_sweep->interval() != kHalfClosedSweepMs)
-                g_sweep->start(kHalfClosedSweepMs);
-        }
+        // The other direction reads from that socket.
+        Direction &other = &direction == &m_ab ? m_ba : m_ab;
+        if (other.readable->isEnabled())
+            lookAgainSoon(other);
     }
+    const bool wasReadable = direction.readable->isEnabled();
     direction.readable->setEnabled(!direction.endOfStream && direction.tail < kBufferBytes);
     direction.writable->setEnabled(direction.tail > direction.head);
+    // Armed again after the other direction has shut down this one's source.
+    if (!wasReadable && direction.readable->isEnabled() &&
+        (&direction == &m_ab ? m_ba : m_ab).shutDown)
+        lookAgainSoon(direction);
     if (m_ab.shutDown && m_ba.shutDown) {
         end(true, QString());
         return;

@@ -6,7 +6,6 @@
 // on.
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
@@ -107,11 +106,9 @@ class Splice : public QObject
 public:
     static constexpr size_t kBufferBytes = 64 * 1024;
     static constexpr int kSweepMs = 100;
-    // After one side's end has been passed on, the splice is looked at this
-    // often, for a while: Wine's sockets may not report what the other side
-    // sends after that.
-    static constexpr int kHalfClosedSweepMs = 5;
-    static constexpr int kHalfClosedWatchMs = 1000;
+    // How soon a direction is looked at once more when its readiness may go
+    // unreported (see lookAgainSoon).
+    static constexpr int kLookAgainMs = 5;
 
     // Takes ownership of both descriptors.
     Splice(relayio::Socket fdA, relayio::Socket fdB, QObject *parent = nullptr);
@@ -142,13 +139,14 @@ private:
         bool endOfStream = false;
         bool shutDown = false;
         bool continuing = false; // a pump is queued
+        bool lookAgain = false;  // the sweep pumps it at its next turn
         quint64 total = 0;
         QSocketNotifier *readable = nullptr;
         QSocketNotifier *writable = nullptr;
     };
 
     static void sweep();
-    bool sweptOften() const;
+    void lookAgainSoon(Direction &direction);
     void setUp(Direction &direction, relayio::Socket from, relayio::Socket to);
     void queue(Direction &direction, const QByteArray &bytes);
     void pump(Direction &direction);
@@ -159,5 +157,4 @@ private:
     Direction m_ab;
     Direction m_ba;
     bool m_ended = false;
-    QElapsedTimer m_halfClosed; // since the first end was passed on
 };
