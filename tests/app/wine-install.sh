@@ -11,6 +11,7 @@ set -u
 setup=$1 provider=$2 port=$3 tport=$4 shots=$5
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/windows/wine.sh"
+source "$here/wine-client.sh"
 
 work=$(mktemp -d)
 pids=()
@@ -22,17 +23,12 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL!  : $*"; failures=$((failures + 1)); }
-pass() { echo "PASS   : $*"; }
-port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 if [ -z "${DISPLAY:-}" ]; then
     start_virtual_display
     pids+=("$xvfb_pid")
 fi
 mkdir -p "$shots"
-shot() { import -window root "$shots/$1.png" && echo "Screenshot: $shots/$1.png"; }
 
 # A prefix of this run's own, with its own Wine server.
 wine_prefix "$work/prefix" 2>/dev/null
@@ -103,22 +99,6 @@ coproc CLIENT {
         WINEDEBUG=-all exec wine 'C:\Program Files\Tessaro\tessaro.exe' 2>"$work/client.log"
 }
 pids+=("$CLIENT_PID")
-expect() {
-    local deadline=$((SECONDS + $2))
-    while [ "$SECONDS" -lt "$deadline" ]; do
-        IFS= read -r -t 5 line <&"${CLIENT[0]}" || continue
-        line=${line%$'\r'}
-        case $line in
-            "$1"*) return 0 ;;
-            error*) echo "client: $line"; return 1 ;;
-        esac
-    done
-    return 1
-}
-say() { printf '%s\n' "$*" >&"${CLIENT[1]}"; }
-ask() { say "$1"; expect "${2:-ok}" "${3:-30}"; }
-shows_main() { ask state "state " && [[ $line == *'"class":"MainDialog","visible":true'* ]]; }
-modal() { ask state "state " && [[ $line != *'"modal":""'* ]]; }
 tip_shown() { # text seconds
     local deadline=$((SECONDS + $2))
     while [ "$SECONDS" -lt "$deadline" ]; do
@@ -129,11 +109,7 @@ tip_shown() { # text seconds
 }
 
 expect ready 120 || { fail "the installed client did not start"; exit 1; }
-ask "type LoginDialog lineEdit demo"
-ask "type LoginDialog lineEdit_2 demo1234"
-ask "click LoginDialog loginBtn" "ok click" 60
-for _ in $(seq 60); do shows_main && break; sleep 0.5; done
-if shows_main; then pass "the installed tessaro.exe signed in: main window"; else fail "no main window"; fi
+if sign_in; then pass "the installed tessaro.exe signed in: main window"; else fail "no main window"; fi
 
 # --- the client's own sc start brings the Windows service up
 if wait_state RUNNING 60; then
@@ -147,9 +123,7 @@ grep -q 'logged in;' "$log" 2>/dev/null && pass "the service logged in at the tu
 grep -q 'demo1234' "$log" && fail "the service log holds the password" ||
     pass "the service log does not hold the password"
 
-ask "answer btn_cance"
-for _ in $(seq 20); do modal && break; sleep 0.5; done
-for _ in $(seq 20); do modal || break; sleep 0.5; done
+decline_welcome
 
 if wait_tunnel 20; then
     pass "curl http://127.0.0.1:20000/ answers Hi,10001 through the Windows service"
@@ -159,13 +133,6 @@ fi
 
 # --- the check page of the demo tunnel
 ask "click MainDialog pushButton_3" "ok click"
-read_result() { # label -> $result
-    result=""
-    for _ in $(seq 40); do
-        ask "text MainDialog $1" "text " && result=${line#text } && [ -n "$result" ] && return
-        sleep 0.5
-    done
-}
 read_result jc_nw_result
 local_end=$result
 read_result jc_ww_result

@@ -11,6 +11,7 @@ set -u
 client=$1 provider=$2 port=$3 shots=$4
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/windows/wine.sh"
+source "$here/wine-client.sh"
 
 work=$(mktemp -d)
 pids=()
@@ -20,17 +21,12 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-failures=0
-fail() { echo "FAIL!  : $*"; failures=$((failures + 1)); }
-pass() { echo "PASS   : $*"; }
-port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 if [ -z "${DISPLAY:-}" ]; then
     start_virtual_display
     pids+=("$xvfb_pid")
 fi
 mkdir -p "$shots"
-shot() { import -window root "$shots/$1.png" && echo "Screenshot: $shots/$1.png"; }
 
 "$provider" --port "$port" --tunnel-port 0 --db "$work/provider.db" --quiet &
 pids+=($!)
@@ -48,23 +44,6 @@ coproc CLIENT {
 }
 pids+=("$CLIENT_PID")
 
-# Reads the client's lines until one starts with $1 (into $line).
-expect() {
-    local deadline=$((SECONDS + $2))
-    while [ "$SECONDS" -lt "$deadline" ]; do
-        IFS= read -r -t 5 line <&"${CLIENT[0]}" || continue
-        line=${line%$'\r'}
-        case $line in
-            "$1"*) return 0 ;;
-            error*) echo "client: $line"; return 1 ;;
-        esac
-    done
-    return 1
-}
-say() { printf '%s\n' "$*" >&"${CLIENT[1]}"; }
-ask() { say "$1"; expect "${2:-ok}" "${3:-30}"; }
-shows_main() { ask state "state " && [[ $line == *'"class":"MainDialog","visible":true'* ]]; }
-
 login_window() { xwininfo -root -tree 2>/dev/null | grep -q 'Tessaro登录'; }
 if expect ready 120 && for _ in $(seq 60); do login_window && break; sleep 0.5; done && login_window; then
     pass "the login window \"Tessaro登录\" is shown"
@@ -74,11 +53,7 @@ else
     fail "no login window"; grep -a 'debugstr\|err:' "$work/client.log" | tail -20; exit 1
 fi
 
-ask "type LoginDialog lineEdit demo"
-ask "type LoginDialog lineEdit_2 demo1234"
-ask "click LoginDialog loginBtn" "ok click" 60
-for _ in $(seq 60); do shows_main && break; sleep 0.5; done
-if shows_main; then pass "signed in: the main window is shown"; else fail "no main window after sign-in"; fi
+if sign_in; then pass "signed in: the main window is shown"; else fail "no main window after sign-in"; fi
 
 if [ -f "$store" ] && grep -qx 'user=demo' <(tr -d '\r' <"$store") &&
     grep -qx 'pass=demo1234' <(tr -d '\r' <"$store") && grep -q '^userId=' "$store" &&
@@ -95,38 +70,27 @@ else
     fail "no sc query was run"
 fi
 
-# The welcome question about the account's messages (asked a second after
-# the window opens) is declined.
-modal() { ask state "state " && [[ $line != *'"modal":""'* ]]; }
-ask "answer btn_cance"
-for _ in $(seq 20); do modal && break; sleep 0.5; done
-for _ in $(seq 20); do modal || break; sleep 0.5; done
+decline_welcome
 sleep 2
 shot main
 page=$(curl -s --max-time 10 http://127.0.0.1:18000/)
 if [[ $page == *"<h1>Hi,10001</h1>"* ]]; then pass "port 18000 answers Hi,10001"; else fail "port 18000 answers \"$page\""; fi
 
 ask "click MainDialog pushButton_3" "ok click"
-for _ in $(seq 40); do
-    ask "text MainDialog jc_nw_result" "text " && local_end=${line#text } &&
-        [ -n "$local_end" ] && break
-    sleep 0.5
-done
-for _ in $(seq 40); do
-    ask "text MainDialog jc_ww_result" "text " && public_end=${line#text } &&
-        [ -n "$public_end" ] && break
-    sleep 0.5
-done
+read_result jc_nw_result
+local_end=$result
+read_result jc_ww_result
+public_end=$result
 sleep 1
 shot check
 # The local end is the client's own test page; the public end answers only
 # while a background service carries the tunnel, which this run has not.
-if [[ ${local_end:-} == "已成功连接到："*":18000" ]]; then
+if [[ $local_end == "已成功连接到："*":18000" ]]; then
     pass "check page, local end: $local_end"
 else
     fail "check page, local end: ${local_end:-nothing}"
 fi
-if [[ ${public_end:-} == "暂未连接到："* ]]; then
+if [[ $public_end == "暂未连接到："* ]]; then
     pass "check page, public end (no service runs): $public_end"
 else
     fail "check page, public end: ${public_end:-nothing}"
