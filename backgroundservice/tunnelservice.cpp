@@ -1,14 +1,12 @@
 #include "tunnelservice.h"
 
 #include "buildconfig.h"
+#include "namelookup.h"
 #include "platform/platform.h"
 #include "relayio.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
-#include <QHostInfo>
+#include <QFile>
 #include <QJsonArray>
 #include <QSettings>
 #include <QTcpSocket>
@@ -19,12 +17,8 @@ namespace {
 constexpr int kFirstRetryMs = 250;
 constexpr int kLongestRetryMs = 5000;
 const char kLocalFdProperty[] = "localFd";
-
-QString configPath()
-{
-    return QFileInfo(platform::credentialStorePath()).absolutePath() +
-           QStringLiteral("/tessarosvc.ini");
-}
+// Well inside the provider's wait for a visitor's data connection.
+constexpr int kLookupLimitMs = 5000;
 
 } // namespace
 
@@ -91,11 +85,7 @@ LoginServer TunnelService::readLoginServer(const QString &path)
 
 void TunnelService::start()
 {
-    const QString logDir = platform::serviceLogPath();
-    QDir().mkpath(logDir);
-    m_log.setFileName(logDir + QStringLiteral("/tessarosvc.log"));
-    if (!m_log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-        qWarning("tessarosvc: cannot open log file %s", qPrintable(m_log.fileName()));
+    m_log.open(platform::serviceLogPath() + QStringLiteral("/tessarosvc.log"));
 
     m_running = true;
     log(QStringLiteral("started (pid %1)").arg(QCoreApplication::applicationPid()));
@@ -108,7 +98,7 @@ void TunnelService::start()
         return;
     }
     log(QStringLiteral("account: user %1, user ID %2").arg(m_account.user, m_account.userId));
-    m_server = readLoginServer(configPath());
+    m_server = readLoginServer(platform::serviceConfigPath());
     connectToServer();
 }
 
@@ -124,7 +114,8 @@ void TunnelService::stop()
         m_control->disconnect(this);
         m_control->abort();
     }
-    const int visitors = m_splices.size() + m_connecting.size();
+    const int visitors = m_splices.size() + m_connecting.size() + m_lookups.size();
+    dropLookups();
     // Closing ends each visitor's stream in order on both sides.
     qDeleteAll(m_splices);
     m_splices.clear();
@@ -183,6 +174,8 @@ void TunnelService::connectionLost(const QString &reason)
     m_loggedIn = false;
     m_ping->stop();
     m_handshake->stop();
+    // Visitors still waiting for their name belonged to that login.
+    dropLookups();
     scheduleReconnect();
 }
 
@@ -239,6 +232,7 @@ void TunnelService::handle(const QJsonObject &message)
         m_loggedIn = false;
         m_ping->stop();
         m_handshake->stop();
+        dropLookups();
     } else {
         log(QStringLiteral("ignored message \"%1\" from the server").arg(type.left(40)));
     }
@@ -257,12 +251,6 @@ void TunnelService::welcome(const QJsonObject &message)
         local.addressText = tunnel.value(QStringLiteral("dst_address")).toString();
         local.port = quint16(tunnel.value(QStringLiteral("dst_port")).toInt());
         local.address = QHostAddress(local.addressText);
-        if (local.address.isNull()) {
-            // Host names are looked up once per login, not per visitor.
-            const QList<QHostAddress> found = QHostInfo::fromName(local.addressText).addresses();
-            if (!found.isEmpty())
-                local.address = found.constFirst();
-        }
         const QString route =
             QStringLiteral("tunnel \"%1\" %2:%3 -> %4:%5")
                 .arg(local.name, tunnel.value(QStringLiteral("public_address")).toString())
@@ -273,7 +261,8 @@ void TunnelService::welcome(const QJsonObject &message)
             log(route + QStringLiteral(": public port not open at the server: ") +
                 tunnel.value(QStringLiteral("error")).toString());
         else if (local.address.isNull())
-            log(route + QStringLiteral(": cannot resolve the local address"));
+            log(route + QStringLiteral(": open; the local host name is looked up for each "
+                                       "visitor"));
         else
             log(route + QStringLiteral(": open"));
         m_tunnels.insert(qint64(tunnel.value(QStringLiteral("id")).toDouble()), local);
@@ -287,14 +276,41 @@ void TunnelService::welcome(const QJsonObject &message)
 void TunnelService::visitor(quint64 conn, qint64 tunnelId)
 {
     const auto found = m_tunnels.constFind(tunnelId);
-    if (!m_loggedIn || found == m_tunnels.constEnd() || found->address.isNull()) {
+    if (!m_loggedIn || found == m_tunnels.constEnd()) {
         refuse(conn, QStringLiteral("no usable local address for tunnel %1").arg(tunnelId));
         return;
     }
     const LocalEnd local = *found;
-    const QHostAddress serverAddress = m_control->peerAddress();
-    const quint16 serverPort = m_control->peerPort();
-    const QByteArray session = m_session;
+    const DataRoute route{m_control->peerAddress(), m_control->peerPort(), m_session};
+    if (!local.address.isNull()) {
+        reachLocal(conn, local, local.address, route);
+        return;
+    }
+    // A host name is looked up again for every visitor: a service started
+    // before the local network's names resolve serves them once they do, and
+    // a slow resolver holds up only this visitor.
+    auto *lookup = new NameLookup(local.addressText, kLookupLimitMs, this);
+    m_lookups.append(lookup);
+    connect(
+        lookup, &NameLookup::finished, this,
+        [this, lookup, conn, local, route](const QHostAddress &address, const QString &why) {
+            m_lookups.removeOne(lookup);
+            lookup->deleteLater();
+            if (address.isNull())
+                refuse(conn,
+                       QStringLiteral("%1:%2: %3").arg(local.addressText).arg(local.port).arg(why));
+            else
+                reachLocal(conn, local, address, route);
+        });
+    lookup->start();
+}
+
+void TunnelService::reachLocal(quint64 conn, const LocalEnd &local, const QHostAddress &address,
+                               const DataRoute &route)
+{
+    const QHostAddress serverAddress = route.address;
+    const quint16 serverPort = route.port;
+    const QByteArray session = route.session;
 
     auto *toLocal = new Connector(this);
     m_connecting.append(toLocal);
@@ -342,7 +358,14 @@ void TunnelService::visitor(quint64 conn, qint64 tunnelId)
                     });
                 toServer->start(serverAddress, serverPort, tunnelwire::kHandshakeTimeoutMs);
             });
-    toLocal->start(local.address, local.port, tunnelwire::kHandshakeTimeoutMs);
+    toLocal->start(address, local.port, tunnelwire::kHandshakeTimeoutMs);
+}
+
+void TunnelService::dropLookups()
+{
+    // Deleted, a lookup reports nothing more.
+    qDeleteAll(m_lookups);
+    m_lookups.clear();
 }
 
 void TunnelService::refuse(quint64 conn, const QString &reason)
@@ -361,11 +384,5 @@ void TunnelService::send(const QJsonObject &message)
 
 void TunnelService::log(const QString &text)
 {
-    if (!m_log.isOpen())
-        return;
-    const QString stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
-    m_log.write((stamp + QLatin1Char(' ') + text + QLatin1Char('\n')).toUtf8());
-    // Flushed line by line so that a killed service leaves a complete log.
-    m_log.flush();
+    m_log.write(text);
 }

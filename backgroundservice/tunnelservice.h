@@ -1,9 +1,9 @@
 #pragma once
 
+#include "servicelog.h"
 #include "tunnelwire.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -12,6 +12,7 @@
 
 class QTcpSocket;
 class Connector;
+class NameLookup;
 class QTimer;
 class Splice;
 
@@ -26,8 +27,8 @@ struct ServiceAccount
 };
 
 // Where the tunnel login server is. The build setting, unless the service's
-// own file "tessarosvc.ini" beside the credential store says otherwise in its
-// [tunnel] section (keys host and port); the client never writes that file.
+// own file "tessarosvc.ini" (platform::serviceConfigPath()) says otherwise in
+// its [tunnel] section (keys host and port); the client never writes that file.
 struct LoginServer
 {
     QString host;
@@ -66,9 +67,17 @@ private:
     struct LocalEnd
     {
         QString name;
-        QHostAddress address;
+        QHostAddress address; // null for a host name, looked up per visitor
         QString addressText;
         quint16 port = 0;
+    };
+    // Where a visitor's data connection goes: the server and session of the
+    // login that announced it.
+    struct DataRoute
+    {
+        QHostAddress address;
+        quint16 port = 0;
+        QByteArray session;
     };
 
     void connectToServer();
@@ -78,11 +87,14 @@ private:
     void handle(const QJsonObject &message);
     void welcome(const QJsonObject &message);
     void visitor(quint64 conn, qint64 tunnelId);
+    void reachLocal(quint64 conn, const LocalEnd &local, const QHostAddress &address,
+                    const DataRoute &route);
+    void dropLookups();
     void refuse(quint64 conn, const QString &reason);
     void send(const QJsonObject &message);
     void log(const QString &text);
 
-    QFile m_log;
+    ServiceLog m_log;
     ServiceAccount m_account;
     LoginServer m_server;
     bool m_running = false;
@@ -98,4 +110,5 @@ private:
     QHash<qint64, LocalEnd> m_tunnels;
     QList<Splice *> m_splices;
     QList<Connector *> m_connecting;
+    QList<NameLookup *> m_lookups;
 };

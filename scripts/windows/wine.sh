@@ -1,16 +1,28 @@
 # Sourced by the Windows scripts: a 32-bit Wine prefix of the project's own
 # and a virtual display.
 
-TESSARO_WINE_PACKAGES=(wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-noto-cjk curl)
+# Wine itself, and what the Windows scripts run beside it.
+TESSARO_WINE_PACKAGES=(wine wine32:i386)
+TESSARO_WINE_TOOL_PACKAGES=(xvfb xauth x11-utils imagemagick fonts-noto-cjk curl)
+# ensure_wine's status when Wine's own packages could not be installed (the
+# tools beside it were); sysexits' EX_TEMPFAIL, as the usual cause is a
+# mirror in the middle of a sync. scripts/test-windows exits with it too.
+TESSARO_NO_WINE=75
 
-# Wine's 32-bit half comes from the i386 architecture.
+# Wine's 32-bit half comes from the i386 architecture. The tools come first
+# and on their own, so that a failure of theirs stays an ordinary failure;
+# when only Wine fails, apt's error lines are in packages_error.
 ensure_wine() {
+    ensure_packages "${TESSARO_WINE_TOOL_PACKAGES[@]}" || return
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         local sudo=()
         [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-        "${sudo[@]}" dpkg --add-architecture i386
+        "${sudo[@]}" dpkg --add-architecture i386 || return
     fi
-    ensure_packages "${TESSARO_WINE_PACKAGES[@]}"
+    if ! ensure_packages "${TESSARO_WINE_PACKAGES[@]}"; then
+        echo "Wine could not be installed (apt's messages above)." >&2
+        return "$TESSARO_NO_WINE"
+    fi
 }
 
 # Makes (once) and selects the prefix: the project's own, or the folder given.

@@ -13,11 +13,15 @@ public:
     explicit MyOperatorUtil(QObject *parent = nullptr);
 
     QString getValue(const QString &key) const;
-    void setValue(const QString &key, const QString &value);
+    // Writes through to the file at once. False when the store could not be
+    // written: the service would then go on with whatever account it holds.
+    bool setValue(const QString &key, const QString &value);
 
     static void jumpToPage(const QString &page);
     QString getLocalIp() const;
 
 private:
-    QSettings *m_settings;
+    void open();
+
+    QSettings *m_settings = nullptr;
 };

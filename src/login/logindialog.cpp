@@ -9,10 +9,12 @@
 #include "net/consolelinks.h"
 #include "net/httprequest.h"
 #include "net/signin.h"
+#include "platform/platform.h"
 #include "ui_logindialog.h"
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDir>
 #include <QEventLoop>
 #include <QJsonObject>
 #include <QKeyEvent>
@@ -132,10 +134,26 @@ void LoginDialog::doLogin(const QString &userName, const QString &password)
     const QJsonObject reply = request.postRequest(loginPath(userName, password));
     m_loginPending = false;
 
+    if (isActionSuccess(reply) && !applyLoginReply(reply, *m_util)) {
+        // The service reads the account only from the store: signed in
+        // without it, the client would restart the service with someone
+        // else's account, or none.
+        ui->loginBtn->setEnabled(true);
+        ui->loginBtn->setText(QStringLiteral("点击登录"));
+        const QString message =
+            QStringLiteral(
+                "账户信息无法保存到%1，内网穿透服务无法使用此账号，请检查该文件的权限后重新登录")
+                .arg(QDir::toNativeSeparators(QDir::cleanPath(platform::credentialStorePath())));
+        qDebug() << "Sign-in stopped: the account could not be stored";
+        showToast(-1, QStringLiteral("账户信息保存失败"));
+        MyMsgDialog dialog(nullptr);
+        dialog.setMessage(message, QStringLiteral("操作提示"));
+        dialog.exec();
+        return;
+    }
     if (isActionSuccess(reply)) {
         ui->loginBtn->setText(QStringLiteral("登录成功"));
         showToast(1, QStringLiteral("登录成功，跳转中..."));
-        applyLoginReply(reply, *m_util);
         ui->loginBtn->setEnabled(true);
         hide();
         auto *mainDialog = new MainDialog(nullptr);

@@ -5,9 +5,11 @@
 #include "app/myoperatorutil.h"
 #include "diagnostics/checkboxframe.h"
 #include "diagnostics/httpserverthread.h"
+#include "dialogs/msgtipwidget.h"
 #include "dialogs/myconfirmdialog.h"
 #include "login/logindialog.h"
 #include "main/navmenuwidget.h"
+#include "main/servicestate.h"
 #include "main/titlebarwidget.h"
 #include "net/consolelinks.h"
 #include "service/servicecontroller.h"
@@ -21,11 +23,14 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
+
+#include <memory>
 
 namespace {
 
@@ -49,6 +54,56 @@ const NavEntry kNavEntries[] = {
 };
 const int kNavTop = 200;
 const int kNavStep = 40;
+
+// What a logout tells once its stop has run its course: in the retired tray
+// icon's balloon, or where there is no tray, in a tip on the new login dialog
+// (which may not exist yet when a refused stop has already ended it).
+class LogoutNotice
+{
+public:
+    QPointer<QSystemTrayIcon> icon;
+
+    void setOutcome(const QString &text, bool good)
+    {
+        m_text = text;
+        m_good = good;
+        m_known = true;
+        deliver();
+    }
+    void setLoginDialog(LoginDialog *login)
+    {
+        m_login = login;
+        deliver();
+    }
+
+private:
+    void deliver()
+    {
+        if (!m_known || m_delivered)
+            return;
+        if (icon && QSystemTrayIcon::isSystemTrayAvailable()) {
+            icon->showMessage(QStringLiteral("Tessaro"), m_text,
+                              m_good ? QSystemTrayIcon::Information : QSystemTrayIcon::Warning,
+                              kBalloonMs);
+            QTimer::singleShot(kBalloonMs, icon, &QObject::deleteLater);
+        } else if (m_login) {
+            delete icon.data();
+            auto *tip = new MsgTipWidget(m_login);
+            tip->showTip(m_good ? 1 : -1, m_text);
+            tip->move(300, 2);
+        } else {
+            return;
+        }
+        m_delivered = true;
+    }
+
+    static constexpr int kBalloonMs = 5000;
+    QPointer<LoginDialog> m_login;
+    QString m_text;
+    bool m_good = false;
+    bool m_known = false;
+    bool m_delivered = false;
+};
 
 } // namespace
 
@@ -137,8 +192,9 @@ MainDialog::MainDialog(QWidget *parent)
         return;
 
     // The background service must run while the client is signed in.
-    if (!queryServiceState().contains(QLatin1String("RUNNING")))
-        m_serviceController->startService();
+    const QString serviceState = queryServiceState();
+    if (!serviceState.contains(QLatin1String("RUNNING")))
+        startServiceAtSignIn(serviceState);
     m_dragOffset = QPoint(0, 0);
     setAttribute(Qt::WA_MouseTracking);
 
@@ -325,25 +381,49 @@ void MainDialog::logout()
     if (dialog.exec() != QDialog::Accepted || m_signedOut)
         return;
 
-    m_trayIcon->showMessage(QStringLiteral("Tessaro"),
-                            QStringLiteral("退出账号，内网穿透服务已停止!"),
-                            QSystemTrayIcon::Information, TrayBalloonMs);
     // Cleared before the stop, so the service cannot come back signed in even
     // when stopping it fails.
-    m_util->setValue(QStringLiteral("server/user"), QString());
-    m_util->setValue(QStringLiteral("server/pass"), QString());
-    m_util->setValue(QStringLiteral("server/userId"), QString());
-    m_serviceController->stopService();
+    bool cleared = true;
+    for (const char *key : {"server/user", "server/pass", "server/userId"})
+        cleared = m_util->setValue(QLatin1String(key), QString()) && cleared;
 
     // Nothing of this window acts after a logout: its timers find it signed
-    // out, port 18000 is free for the next sign-in's window at once, the tray
-    // icon only finishes its balloon, and the window itself is deleted once
-    // no wait of its own (a page load, a question) is still running.
+    // out, port 18000 is free for the next sign-in's window at once, and the
+    // window itself is deleted once no wait of its own (a page load, a
+    // question) is still running.
     m_signedOut = true;
+    m_restartQueued = false;
+    if (m_serviceSequence) {
+        m_serviceSequence->cancel();
+        m_serviceSequence->deleteLater();
+        m_serviceSequence = nullptr;
+    }
     m_httpServer.reset();
-    retireTrayIcon();
+
+    // The stop is followed to its end after the window has gone; only then
+    // does the user learn whether the service stopped.
+    auto notice = std::make_shared<LogoutNotice>();
+    notice->icon = retireTrayIcon();
+    ServiceController *controller = m_serviceController.release();
+    auto *stop = new ServiceSequence(controller, &servicestate::query, qApp);
+    controller->setParent(stop);
+    connect(stop, &ServiceSequence::finished, stop,
+            [stop, notice, cleared](bool ok, const QString &cause) {
+                if (!ok)
+                    qDebug() << "Logout: the service was not stopped:" << cause;
+                if (!cleared)
+                    qDebug() << "Logout: the credential store could not be emptied";
+                QString text = cleared ? QStringLiteral("退出账号，")
+                                       : QStringLiteral("退出账号，但保存的账户信息未能清除，");
+                text += ok ? QStringLiteral("内网穿透服务已停止!")
+                           : QStringLiteral("内网穿透服务未能停止，请检查后台服务");
+                notice->setOutcome(text, ok && cleared);
+                stop->deleteLater();
+            });
+    stop->run(ServiceSequence::Stop);
 
     auto *login = new LoginDialog(nullptr);
+    notice->setLoginDialog(login);
     login->show();
     close();
     lifetime::releaseWhenIdle(this);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QList>
 #include <QPoint>
 #include <QPointer>
@@ -9,6 +8,7 @@
 
 #include <memory>
 
+#include "service/servicesequence.h"
 #include "tunnels/checktarget.h"
 
 namespace Ui {
@@ -70,10 +70,10 @@ public:
     void openLogFolder();
     void copyToClipboard(const QString &text);
     static constexpr int RestartDelayMs = 2000;
-    // How long a restarted service may stay START_PENDING, and how often it
-    // is looked at meanwhile.
-    static constexpr int RestartWaitMs = 10000;
-    static constexpr int RestartPollMs = 250;
+    // How long the service may take to reach the state a command asked for,
+    // and how often it is looked at meanwhile.
+    static constexpr int RestartWaitMs = ServiceSequence::WaitMs;
+    static constexpr int RestartPollMs = ServiceSequence::PollMs;
 
     // Tray icon and help menu (trayicon.cpp, helpmenu.cpp)
     void initTrayIcon();
@@ -120,8 +120,9 @@ private:
     void openToolbox();
     void showTip(int kind, const QString &text);
     void showWindowAgain();
-    void retireTrayIcon();
-    void judgeRestart(int round);
+    QSystemTrayIcon *retireTrayIcon();
+    void startServiceAtSignIn(const QString &state);
+    void runServiceSequence(ServiceSequence::Steps steps);
 
     TitleBarWidget *m_titleBar = nullptr;
     std::unique_ptr<ServiceController> m_serviceController;
@@ -144,8 +145,9 @@ private:
     // A create or update is under way, reload and question included: a click
     // delivered meanwhile (the waits run the event loop) sends nothing.
     bool m_submittingTunnel = false;
-    int m_restartRound = 0; // the restart whose outcome is being waited for
-    QElapsedTimer m_restartClock;
+    // The service commands under way, and whether a restart waits for them.
+    ServiceSequence *m_serviceSequence = nullptr;
+    bool m_restartQueued = false;
     QString selectedSceneId;
     int m_adPictureRequest = 0; // latest value-added click; older pictures are dropped
     // The tunnel under test, copied: results may arrive after a list rebuild.

@@ -6,6 +6,7 @@
 #include "net/consolelinks.h"
 #include "platform/platform.h"
 #include "service/servicecontroller.h"
+#include "service/servicesequence.h"
 
 #include "ui_maindialog.h"
 
@@ -50,16 +51,7 @@ void setRestartButtonNormal(QPushButton *button)
 
 QString MainDialog::queryServiceState()
 {
-    QProcess process;
-    runCommand(process, platform::serviceControlProgram(),
-               servicecontrol::commandArguments(QStringLiteral("query"), g_serviceName));
-    const QString state = servicestate::parseQueryOutput(process.readAllStandardOutput());
-    if (state.isEmpty()) {
-        qDebug() << "Failed to query service state.";
-        return QString();
-    }
-    qDebug() << "Service" << g_serviceName << "state is:" << state;
-    return state;
+    return servicestate::query();
 }
 
 void MainDialog::beginServiceRestart(QPushButton *button)
@@ -78,36 +70,53 @@ void MainDialog::restartService()
     // Signed out, the service stays stopped: it would run for no account.
     if (m_signedOut)
         return;
-    m_serviceController->stopService();
-    m_serviceController->startService();
-    // A service that is still starting reads START_PENDING (Windows answers
-    // every start so): the outcome is judged as a person watching the service
-    // would, once it runs, stops, or stays pending past the wait.
-    const int round = ++m_restartRound;
-    m_restartClock.start();
-    judgeRestart(round);
-}
-
-void MainDialog::judgeRestart(int round)
-{
-    // A newer restart or a logout takes over.
-    if (round != m_restartRound || m_signedOut)
-        return;
-    const QString state = queryServiceState();
-    if (!state.contains(QLatin1String("RUNNING")) &&
-        state.contains(QLatin1String("START_PENDING")) &&
-        m_restartClock.elapsed() < RestartWaitMs) {
-        // Between the queries the window repaints and takes clicks.
-        QTimer::singleShot(RestartPollMs, this, [this, round] { judgeRestart(round); });
+    if (m_serviceSequence) {
+        // One sequence at a time: the stop of one must not meet the start of
+        // another.
+        m_restartQueued = true;
         return;
     }
-    setRestartButtonNormal(ui->btn_fresh);
-    setRestartButtonNormal(ui->btn_fresh_2);
-    // Success is claimed only when the service really came back.
-    if (state.contains(QLatin1String("RUNNING")))
-        showTip(1, QStringLiteral("服务重启成功!"));
-    else
-        showTip(-1, QStringLiteral("服务重启失败，请检查后台服务"));
+    runServiceSequence(ServiceSequence::Restart);
+}
+
+void MainDialog::startServiceAtSignIn(const QString &state)
+{
+    if (!state.contains(QLatin1String("STOP_PENDING"))) {
+        m_serviceController->startService();
+        return;
+    }
+    // The previous account's service is still stopping (a sign-in right after
+    // a logout): a start now would be refused.
+    runServiceSequence(ServiceSequence::WaitStopped | ServiceSequence::Start);
+}
+
+void MainDialog::runServiceSequence(ServiceSequence::Steps steps)
+{
+    const bool restart = steps.testFlag(ServiceSequence::WaitRunning);
+    m_serviceSequence = new ServiceSequence(m_serviceController.get(), &servicestate::query, this);
+    connect(m_serviceSequence, &ServiceSequence::finished, this,
+            [this, restart](bool ok, const QString &cause) {
+                m_serviceSequence->deleteLater();
+                m_serviceSequence = nullptr;
+                if (!ok)
+                    qDebug() << (restart ? "Service restart failed:" : "Service start failed:")
+                             << cause;
+                if (restart) {
+                    setRestartButtonNormal(ui->btn_fresh);
+                    setRestartButtonNormal(ui->btn_fresh_2);
+                    // Success is claimed only when both commands were accepted
+                    // and the service really came back.
+                    if (ok)
+                        showTip(1, QStringLiteral("服务重启成功!"));
+                    else
+                        showTip(-1, QStringLiteral("服务重启失败，请检查后台服务"));
+                }
+                if (m_restartQueued && !m_signedOut) {
+                    m_restartQueued = false;
+                    runServiceSequence(ServiceSequence::Restart);
+                }
+            });
+    m_serviceSequence->run(steps);
 }
 
 void MainDialog::flushDns()

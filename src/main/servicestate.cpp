@@ -1,5 +1,11 @@
 #include "main/servicestate.h"
 
+#include "app/globals.h"
+#include "platform/platform.h"
+#include "service/servicecontroller.h"
+
+#include <QDebug>
+#include <QProcess>
 #include <QStringList>
 
 namespace servicestate {
@@ -19,6 +25,27 @@ QString parseQueryOutput(const QByteArray &output)
         return parts.size() >= 2 ? parts.at(1).trimmed() : QString();
     }
     return QString();
+}
+
+QString query()
+{
+    QProcess process;
+    process.start(platform::serviceControlProgram(),
+                  servicecontrol::commandArguments(QStringLiteral("query"), g_serviceName),
+                  QIODevice::ReadWrite);
+    if (!process.waitForFinished(platform::commandWaitMs()) &&
+        process.state() != QProcess::NotRunning) {
+        // A tool still running after the wait is ended: its output is not read.
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    const QString state = parseQueryOutput(process.readAllStandardOutput());
+    if (state.isEmpty()) {
+        qDebug() << "Failed to query service state.";
+        return QString();
+    }
+    qDebug() << "Service" << g_serviceName << "state is:" << state;
+    return state;
 }
 
 } // namespace servicestate

@@ -11,4 +11,8 @@ namespace servicestate {
 // or a NUL byte ends the text before it.
 QString parseQueryOutput(const QByteArray &output);
 
+// Runs "sc query" on the background service (at most the command wait) and
+// returns its state text, empty when none could be read; logs the outcome.
+QString query();
+
 } // namespace servicestate

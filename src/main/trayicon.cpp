@@ -71,17 +71,19 @@ void MainDialog::initTrayIcon()
     connect(m_trayIcon, &QSystemTrayIcon::messageClicked, this, &MainDialog::showWindowAgain);
 }
 
-void MainDialog::retireTrayIcon()
+QSystemTrayIcon *MainDialog::retireTrayIcon()
 {
     // Detached from the window, with neither menu nor reactions, the icon
-    // outlives it only for its balloon, and not past the next sign-in's icon.
-    m_trayIcon->disconnect(this);
-    m_trayIcon->setContextMenu(nullptr);
-    m_trayIcon->setParent(qApp);
+    // outlives it only for the logout's balloon (whoever shows it deletes it
+    // after), and not past the next sign-in's icon.
+    QSystemTrayIcon *icon = m_trayIcon;
+    icon->disconnect(this);
+    icon->setContextMenu(nullptr);
+    icon->setParent(qApp);
     delete g_retiredTrayIcon.data();
-    g_retiredTrayIcon = m_trayIcon;
-    QTimer::singleShot(TrayBalloonMs, m_trayIcon, &QObject::deleteLater);
+    g_retiredTrayIcon = icon;
     m_trayIcon = nullptr;
+    return icon;
 }
 
 void MainDialog::showVersionMessage()

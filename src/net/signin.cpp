@@ -14,7 +14,7 @@ QString loginPath(const QString &userName, const QString &password)
                          {QStringLiteral("c_version"), g_clientVersion}});
 }
 
-void applyLoginReply(const QJsonObject &reply, MyOperatorUtil &store)
+bool applyLoginReply(const QJsonObject &reply, MyOperatorUtil &store)
 {
     const QJsonObject data = reply.value(QStringLiteral("data")).toObject();
     auto text = [&data](const char *key) { return data.value(QLatin1String(key)).toString(); };
@@ -30,7 +30,8 @@ void applyLoginReply(const QJsonObject &reply, MyOperatorUtil &store)
     g_avatar = text("touxiang");
     g_clientIp = reply.value(QStringLiteral("clientIp")).toString();
 
-    store.setValue(QStringLiteral("server/user"), g_userName);
-    store.setValue(QStringLiteral("server/pass"), g_password);
-    store.setValue(QStringLiteral("server/userId"), g_userId);
+    bool stored = store.setValue(QStringLiteral("server/user"), g_userName);
+    stored = store.setValue(QStringLiteral("server/pass"), g_password) && stored;
+    stored = store.setValue(QStringLiteral("server/userId"), g_userId) && stored;
+    return stored;
 }

@@ -10,4 +10,5 @@ QString loginPath(const QString &userName, const QString &password);
 
 // Fills the sign-in values from a successful login reply (values from `data`,
 // `clientIp` from the top level) and writes the three credential-store keys.
-void applyLoginReply(const QJsonObject &reply, MyOperatorUtil &store);
+// Returns whether all three were stored.
+bool applyLoginReply(const QJsonObject &reply, MyOperatorUtil &store);

@@ -60,6 +60,28 @@ QString serviceLogPath()
 #endif
 }
 
+QString serviceConfigPath()
+{
+    if (!g_overrides.serviceConfigPath.isEmpty())
+        return g_overrides.serviceConfigPath;
+#ifdef Q_OS_WIN
+    // The folder of the running tessarosvc.exe (GetModuleFileName, not the
+    // command line), where the installer put it.
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/tessarosvc.ini");
+#else
+    return QFileInfo(credentialStorePath()).absolutePath() + QStringLiteral("/tessarosvc.ini");
+#endif
+}
+
+QString serviceHostsFile()
+{
+#ifdef Q_OS_WIN
+    return QString();
+#else
+    return qEnvironmentVariable("TESSARO_SERVICE_HOSTS_FILE");
+#endif
+}
+
 QString serviceControlProgram()
 {
     if (!g_overrides.serviceControlProgram.isEmpty())

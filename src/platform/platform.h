@@ -23,6 +23,20 @@ void prepareApplication();
 QString credentialStorePath();
 // Folder where the background service keeps its logs.
 QString serviceLogPath();
+// The background service's own optional settings ("tessarosvc.ini": where the
+// tunnel login server is). On Windows it lies beside tessarosvc.exe, in a
+// folder only administrators can write, never in the shared data folder of
+// the credential store: a file planted there by any local user could send the
+// next user's password to a listener of theirs. Elsewhere the service runs as
+// the signed-in user and the file lies beside that user's credential store.
+QString serviceConfigPath();
+// A hosts file (lines "address name...") that the background service consults
+// in place of the system's resolver for its tunnels' local host names, so that
+// tests on one machine can make a name resolve without touching the system's
+// resolver or the network; empty when the system's resolver is used. Named by
+// $TESSARO_SERVICE_HOSTS_FILE, and never on Windows, where the service must
+// not take direction from an environment.
+QString serviceHostsFile();
 // The service control tool ("sc" on Windows, the stand-in elsewhere).
 QString serviceControlProgram();
 Command dnsFlushCommand();
@@ -46,6 +60,7 @@ struct Overrides
 {
     QString credentialStorePath;
     QString serviceLogPath;
+    QString serviceConfigPath;
     QString serviceControlProgram;
     Command dnsFlushCommand;
     Command processListCommand;

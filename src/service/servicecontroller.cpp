@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDebug>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTextCodec>
 
 namespace servicecontrol {
@@ -41,6 +42,16 @@ QString decodeOutput(const QByteArray &output)
 {
     QTextCodec *codec = QTextCodec::codecForName("gb2312");
     return codec ? codec->toUnicode(output) : QString::fromLocal8Bit(output);
+}
+
+int commandError(int exitCode, const QString &output)
+{
+    if (exitCode == 0)
+        return 0;
+    // Localised Windows translates the message, not this line's number.
+    static const QRegularExpression failed(QStringLiteral("FAILED (\\d+)"));
+    const QRegularExpressionMatch match = failed.match(output);
+    return match.hasMatch() ? match.captured(1).toInt() : exitCode;
 }
 
 } // namespace servicecontrol
@@ -93,13 +104,32 @@ bool ServiceController::runCommand(const QStringList &arguments)
         m_process->kill();
         m_process->waitForFinished(1000);
     }
+    m_lastOutput.clear();
+    m_lastError = -1;
     m_process->start(platform::serviceControlProgram(), arguments, QIODevice::ReadWrite);
-    return m_process->waitForFinished(platform::commandWaitMs());
+    if (!m_process->waitForFinished(platform::commandWaitMs()))
+        return false;
+    if (m_process->bytesAvailable() > 0)
+        readReult();
+    if (m_process->exitStatus() == QProcess::NormalExit)
+        m_lastError = servicecontrol::commandError(m_process->exitCode(), m_lastOutput);
+    return true;
+}
+
+int ServiceController::lastError() const
+{
+    return m_lastError;
+}
+
+QString ServiceController::lastOutput() const
+{
+    return m_lastOutput;
 }
 
 void ServiceController::readReult()
 {
     const QString text = servicecontrol::decodeOutput(m_process->readAll());
+    m_lastOutput += text;
     if (!text.isEmpty())
         qDebug().noquote() << servicecontrol::debugStamp(__DATE__, __TIME__, __FILE__, __LINE__)
                            << text;

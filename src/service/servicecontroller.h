@@ -21,6 +21,11 @@ QStringList startTypeArguments(const QString &serviceName, int type);
 QString debugStamp(const char *date, const char *time, const char *file, int line);
 // The tool's console output as text (the GBK code page of Chinese Windows).
 QString decodeOutput(const QByteArray &output);
+// The Windows error number of a command that did not succeed: the one after
+// "FAILED" in its output ("[SC] OpenService FAILED 5:"), else its exit code
+// (sc exits with the error number; a POSIX stand-in keeps only its low byte).
+// 0 for exit code 0.
+int commandError(int exitCode, const QString &output);
 
 } // namespace servicecontrol
 
@@ -43,6 +48,12 @@ public:
     // nothing and returns false.
     bool setStartType(int type);
 
+    // How the last command ended: 0 when the tool accepted it, its Windows
+    // error number when it refused, -1 when it did not run or did not finish.
+    int lastError() const;
+    // Everything the last command printed, decoded.
+    QString lastOutput() const;
+
 signals:
     void sendServiceResult(QString info);
 
@@ -54,4 +65,6 @@ private:
 
     QString m_serviceName;
     QProcess *m_process;
+    QString m_lastOutput;
+    int m_lastError = -1;
 };

@@ -4,6 +4,7 @@
 
 #include "servicecontrol.h"
 #include "serviceregistry.h"
+#include "servicesecurity.h"
 
 #include <QCoreApplication>
 
@@ -17,7 +18,9 @@ int main(int argc, char *argv[])
         std::fputs("[SC] OpenSCManager FAILED 5:\r\n\r\nAccess is denied.\r\n\r\n", stdout);
         return 5;
     }
-    ServiceControl control(registry);
+    // Who calls: an elevated administrator only when asked for, else the
+    // standard user most people are.
+    ServiceControl control(registry, servicesecurity::callerSids(qgetenv("TESSARO_SC_CALLER")));
     // Windows error codes above 255 reach a POSIX caller as their low byte.
     const int code = control.run(app.arguments().mid(1));
     const QByteArray output = control.output();

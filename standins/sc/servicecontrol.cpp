@@ -2,6 +2,7 @@
 
 #include "serviceprocess.h"
 #include "serviceregistry.h"
+#include "servicesecurity.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,16 +13,21 @@ namespace {
 
 // Windows error codes and the texts the tool prints for them.
 const int g_errorFileNotFound = 2;
+const int g_errorAccessDenied = 5;
+const int g_errorInvalidParameter = 87;
 const int g_errorInvalidName = 123;
 const int g_errorAlreadyRunning = 1056;
 const int g_errorDisabled = 1058;
 const int g_errorDoesNotExist = 1060;
+const int g_errorCannotAcceptControl = 1061;
 const int g_errorNotActive = 1062;
 const int g_errorExists = 1073;
 const int g_errorInvalidCommandLine = 1639;
 
 const char *const g_textDoesNotExist =
     "The specified service does not exist as an installed service.";
+const char *const g_textAccessDenied = "Access is denied.";
+const char *const g_textAlreadyRunning = "An instance of the service is already running.";
 
 enum State
 {
@@ -48,8 +54,10 @@ const char *stateName(int state)
 const char *const g_flagsStoppable = "(STOPPABLE, NOT_PAUSABLE, ACCEPTS_SHUTDOWN)";
 const char *const g_flagsNotStoppable = "(NOT_STOPPABLE, NOT_PAUSABLE, IGNORES_SHUTDOWN)";
 
-// Grace period between the request to end and the kill.
+// Grace period between the request to end and the kill, and the wait hint
+// announcing it.
 const int g_stopGraceMs = 5000;
+const char *const g_stopWaitHint = "0x1388";
 
 bool isStartType(const QString &word)
 {
@@ -98,7 +106,46 @@ ProcessIdentity identityOf(const ServiceEntry &entry)
 
 } // namespace
 
-ServiceControl::ServiceControl(ServiceRegistry &registry) : m_registry(registry) {}
+ServiceControl::ServiceControl(ServiceRegistry &registry, const QStringList &callerSids)
+    : m_registry(registry), m_callerSids(callerSids)
+{
+}
+
+int ServiceControl::currentState(ServiceEntry &entry)
+{
+    const ProcessIdentity process = identityOf(entry);
+    // A stopping service is followed until its process is gone: on its way
+    // out it lets go of its executable, by which isRunning recognises it.
+    const bool alive = entry.stopRequested ? !serviceprocess::hasEnded(process)
+                                           : serviceprocess::isRunning(process);
+    if (!alive) {
+        if (entry.pid != 0 || entry.stopRequested) {
+            QFile::remove(m_registry.readyPath(entry.name));
+            entry.pid = 0;
+            entry.startTicks = 0;
+            entry.exe.clear();
+            entry.stopRequested = false;
+            m_registry.save(entry);
+        }
+        return Stopped;
+    }
+    if (entry.stopRequested)
+        return StopPending;
+    // As under Windows' service manager: START_PENDING from the start until
+    // the service reports that it is up.
+    return QFile::exists(m_registry.readyPath(entry.name)) ? Running : StartPending;
+}
+
+bool ServiceControl::isAllowed(const ServiceEntry &entry, quint32 right) const
+{
+    const QString descriptor = entry.securityDescriptor.isEmpty()
+                                   ? QLatin1String(servicesecurity::g_defaultDescriptor)
+                                   : entry.securityDescriptor;
+    // A stored list that no longer parses protects the service: nobody passes.
+    const std::optional<servicesecurity::AccessList> list =
+        servicesecurity::parseDescriptor(descriptor);
+    return list && servicesecurity::isGranted(*list, m_callerSids, right);
+}
 
 void ServiceControl::line(const QByteArray &text)
 {
@@ -126,6 +173,8 @@ int ServiceControl::usage()
     line("        tessaro-sc create NAME binPath= PATH [start= TYPE]");
     line("        tessaro-sc delete NAME");
     line("        tessaro-sc config NAME start= TYPE");
+    line("        tessaro-sc sdshow NAME");
+    line("        tessaro-sc sdset NAME SDDL");
     line("TYPE is one of auto, demand, disabled, delayed-auto.");
     return g_errorInvalidCommandLine;
 }
@@ -168,23 +217,36 @@ int ServiceControl::run(const QStringList &arguments)
         return create(name, options);
     if (verb == QLatin1String("config"))
         return config(name, options);
+    if (verb == QLatin1String("sdshow") && bare)
+        return showSecurity(name);
+    if (verb == QLatin1String("sdset") && options.size() == 1)
+        return setSecurity(name, options.first());
     return usage();
 }
 
 int ServiceControl::query(const QString &name)
 {
-    const std::optional<ServiceEntry> entry = m_registry.load(name);
+    std::optional<ServiceEntry> entry = m_registry.load(name);
     if (!entry)
         return failure("EnumQueryServicesStatus:OpenService", g_errorDoesNotExist,
                        g_textDoesNotExist);
-    // As under Windows' service manager: START_PENDING from the start until
-    // the service reports that it is up.
-    if (!serviceprocess::isRunning(identityOf(*entry)))
+    if (!isAllowed(*entry, servicesecurity::QueryStatus))
+        return failure("EnumQueryServicesStatus:OpenService", g_errorAccessDenied,
+                       g_textAccessDenied);
+    switch (currentState(*entry)) {
+    case Stopped:
         stateBlock(entry->name, Stopped, nullptr);
-    else if (QFile::exists(m_registry.readyPath(entry->name)))
+        break;
+    case Running:
         stateBlock(entry->name, Running, g_flagsStoppable);
-    else
+        break;
+    case StopPending:
+        stateBlock(entry->name, StopPending, g_flagsNotStoppable, g_stopWaitHint);
+        break;
+    default:
         stateBlock(entry->name, StartPending, g_flagsNotStoppable, "0x7d0");
+        break;
+    }
     line();
     return 0;
 }
@@ -194,13 +256,16 @@ int ServiceControl::start(const QString &name)
     std::optional<ServiceEntry> entry = m_registry.load(name);
     if (!entry)
         return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
+    if (!isAllowed(*entry, servicesecurity::Start))
+        return failure("OpenService", g_errorAccessDenied, g_textAccessDenied);
     if (entry->startType == QLatin1String("disabled"))
         return failure("StartService", g_errorDisabled,
                        "The service cannot be started, either because it is disabled or "
                        "because it has no enabled devices associated with it.");
-    if (serviceprocess::isRunning(identityOf(*entry)))
-        return failure("StartService", g_errorAlreadyRunning,
-                       "An instance of the service is already running.");
+    // Also while the last run is still stopping: Windows starts a service
+    // only from STOPPED.
+    if (currentState(*entry) != Stopped)
+        return failure("StartService", g_errorAlreadyRunning, g_textAlreadyRunning);
 
     QStringList command = QProcess::splitCommand(entry->binPath);
     if (command.isEmpty())
@@ -237,18 +302,25 @@ int ServiceControl::stop(const QString &name)
     std::optional<ServiceEntry> entry = m_registry.load(name);
     if (!entry)
         return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
-    const ProcessIdentity process = identityOf(*entry);
-    if (!serviceprocess::isRunning(process))
+    if (!isAllowed(*entry, servicesecurity::Stop))
+        return failure("OpenService", g_errorAccessDenied, g_textAccessDenied);
+    switch (currentState(*entry)) {
+    case Stopped:
         return failure("ControlService", g_errorNotActive, "The service has not been started.");
-    // Unlike Windows this returns only once the service has ended, so the
-    // caller's next query or start sees it stopped.
-    serviceprocess::terminate(process, g_stopGraceMs);
-    QFile::remove(m_registry.readyPath(entry->name));
-    entry->pid = 0;
-    entry->startTicks = 0;
-    entry->exe.clear();
+    case Running:
+        break;
+    default:
+        // The service accepts no control before it reports RUNNING, nor once
+        // it is stopping.
+        return failure("ControlService", g_errorCannotAcceptControl,
+                       "The service cannot accept control messages at this time.");
+    }
+    // As Windows' sc, this returns at once; the next commands see the service
+    // STOP_PENDING until it has ended. A watchdog ends it if it takes too long.
+    serviceprocess::requestStop(identityOf(*entry), g_stopGraceMs);
+    entry->stopRequested = true;
     m_registry.save(*entry);
-    stateBlock(entry->name, StopPending, g_flagsStoppable);
+    stateBlock(entry->name, StopPending, g_flagsNotStoppable, g_stopWaitHint);
     line();
     return 0;
 }
@@ -267,6 +339,8 @@ int ServiceControl::create(const QString &name, const QStringList &options)
     if (!isStartType(startType) || binPath.trimmed().isEmpty() ||
         binPath.contains(QLatin1Char('\n')) || binPath.contains(QLatin1Char('\r')))
         return usage();
+    if (!servicesecurity::isAdministrator(m_callerSids))
+        return failure("OpenSCManager", g_errorAccessDenied, g_textAccessDenied);
     if (!ServiceRegistry::isValidName(name))
         return failure("CreateService", g_errorInvalidName,
                        "The filename, directory name, or volume label syntax is incorrect.");
@@ -295,6 +369,8 @@ int ServiceControl::remove(const QString &name)
     const std::optional<ServiceEntry> entry = m_registry.load(name);
     if (!entry)
         return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
+    if (!isAllowed(*entry, servicesecurity::Delete))
+        return failure("OpenService", g_errorAccessDenied, g_textAccessDenied);
     // Windows would remove a running service once it stops; with no manager
     // left to do that later, it is stopped here instead of being orphaned.
     serviceprocess::terminate(identityOf(*entry), g_stopGraceMs);
@@ -314,8 +390,40 @@ int ServiceControl::config(const QString &name, const QStringList &options)
     std::optional<ServiceEntry> entry = m_registry.load(name);
     if (!entry)
         return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
+    if (!isAllowed(*entry, servicesecurity::ChangeConfig))
+        return failure("OpenService", g_errorAccessDenied, g_textAccessDenied);
     entry->startType = values.value(QStringLiteral("start"));
     m_registry.save(*entry);
     line("[SC] ChangeServiceConfig SUCCESS");
+    return 0;
+}
+
+int ServiceControl::showSecurity(const QString &name)
+{
+    const std::optional<ServiceEntry> entry = m_registry.load(name);
+    if (!entry)
+        return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
+    if (!isAllowed(*entry, servicesecurity::ReadControl))
+        return failure("OpenService", g_errorAccessDenied, g_textAccessDenied);
+    line();
+    line(entry->securityDescriptor.isEmpty() ? QByteArray(servicesecurity::g_defaultDescriptor)
+                                             : entry->securityDescriptor.toLatin1());
+    line();
+    return 0;
+}
+
+int ServiceControl::setSecurity(const QString &name, const QString &descriptor)
+{
+    std::optional<ServiceEntry> entry = m_registry.load(name);
+    if (!entry)
+        return failure("OpenService", g_errorDoesNotExist, g_textDoesNotExist);
+    if (!isAllowed(*entry, servicesecurity::WriteDac))
+        return failure("OpenService", g_errorAccessDenied, g_textAccessDenied);
+    if (!servicesecurity::parseDescriptor(descriptor))
+        return failure("SetServiceObjectSecurity", g_errorInvalidParameter,
+                       "The parameter is incorrect.");
+    entry->securityDescriptor = descriptor;
+    m_registry.save(*entry);
+    line("[SC] SetServiceObjectSecurity SUCCESS");
     return 0;
 }

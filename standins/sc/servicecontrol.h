@@ -3,16 +3,19 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <QtGlobal>
+
 class ServiceRegistry;
 struct ServiceEntry;
 
 // The verbs of the service control tool. Each writes what the Windows tool
 // prints (ASCII, CR LF line ends) to the output buffer and returns the Windows
-// error code, 0 on success.
+// error code, 0 on success. The caller (its groups as SIDs) is held to the
+// service's access list as Windows' service manager would.
 class ServiceControl
 {
 public:
-    explicit ServiceControl(ServiceRegistry &registry);
+    ServiceControl(ServiceRegistry &registry, const QStringList &callerSids);
 
     int run(const QStringList &arguments);
     QByteArray output() const { return m_output; }
@@ -24,6 +27,13 @@ private:
     int create(const QString &name, const QStringList &options);
     int remove(const QString &name);
     int config(const QString &name, const QStringList &options);
+    int showSecurity(const QString &name);
+    int setSecurity(const QString &name, const QString &descriptor);
+
+    // Where the service stands now. A process that has ended since the last
+    // command is found here, and its traces are cleared.
+    int currentState(ServiceEntry &entry);
+    bool isAllowed(const ServiceEntry &entry, quint32 right) const;
 
     int usage();
     int failure(const char *operation, int code, const char *message);
@@ -33,4 +43,5 @@ private:
 
     QByteArray m_output;
     ServiceRegistry &m_registry;
+    QStringList m_callerSids;
 };

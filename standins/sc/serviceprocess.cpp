@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -20,24 +21,46 @@ struct ProcStat
     quint64 startTicks = 0;
 };
 
+// Reads the state and the start time from the text of /proc/<pid>/stat.
+// Allocates nothing, so that a forked child may use it too.
+bool parseStat(const char *text, size_t size, ProcStat *stat)
+{
+    // The command name in parentheses may itself hold blanks and parentheses.
+    size_t close = size;
+    while (close > 0 && text[close - 1] != ')')
+        --close;
+    if (close == 0)
+        return false;
+    // The name is the second field; the state is the third, starttime the 22nd.
+    int field = 2;
+    for (size_t at = close; at < size; ++at) {
+        if (text[at] != ' ')
+            continue;
+        ++field;
+        const size_t begin = at + 1;
+        if (field == 3) {
+            if (begin >= size || text[begin] == ' ')
+                return false;
+            stat->state = text[begin];
+        } else if (field == 22) {
+            quint64 ticks = 0;
+            size_t end = begin;
+            while (end < size && text[end] >= '0' && text[end] <= '9')
+                ticks = ticks * 10 + static_cast<quint64>(text[end++] - '0');
+            stat->startTicks = ticks;
+            return end > begin;
+        }
+    }
+    return false;
+}
+
 bool readStat(qint64 pid, ProcStat *stat)
 {
     QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray text = file.readAll();
-    // The command name in parentheses may itself hold blanks and parentheses.
-    const int close = text.lastIndexOf(')');
-    if (close < 0)
-        return false;
-    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-    // fields[0] is the third field of the line (state), starttime the 22nd.
-    if (fields.size() < 20 || fields.at(0).isEmpty())
-        return false;
-    stat->state = fields.at(0).at(0);
-    bool ok = false;
-    stat->startTicks = fields.at(19).toULongLong(&ok);
-    return ok;
+    return parseStat(text.constData(), static_cast<size_t>(text.size()), stat);
 }
 
 QString executableOf(qint64 pid)
@@ -50,16 +73,17 @@ QString executableOf(qint64 pid)
     return exe;
 }
 
-// The process has ended: it is gone, a zombie, or its pid now names a later
-// process. An ending process lets go of its memory (and with it the link to its
-// executable) before it has closed its files, so the executable is not looked
-// at here.
-bool hasEnded(const ProcessIdentity &process)
+// Standard input and output on /dev/null, in a forked child (async-signal-safe).
+void streamsToNull()
 {
-    ProcStat stat;
-    if (process.pid <= 0 || !readStat(process.pid, &stat))
-        return true;
-    return stat.state == 'Z' || stat.state == 'X' || stat.startTicks != process.startTicks;
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        if (null > 2)
+            ::close(null);
+    }
 }
 
 void closeInheritedFiles(int keep)
@@ -79,9 +103,57 @@ void closeInheritedFiles(int keep)
     }
 }
 
+// The body of the watchdog "requestStop" leaves behind: it kills the process
+// if it has not ended by the deadline. Only async-signal-safe calls, as it
+// runs in a forked copy of the tool.
+[[noreturn]] void watchStop(const char *statPath, pid_t pid, quint64 startTicks, int graceMs)
+{
+    const auto ended = [statPath, startTicks] {
+        const int fd = ::open(statPath, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return true;
+        char text[1024];
+        size_t size = 0;
+        while (size < sizeof text) {
+            const ssize_t got = ::read(fd, text + size, sizeof text - size);
+            if (got > 0)
+                size += static_cast<size_t>(got);
+            else if (got == 0 || errno != EINTR)
+                break;
+        }
+        ::close(fd);
+        ProcStat stat;
+        return !parseStat(text, size, &stat) || stat.state == 'Z' || stat.state == 'X' ||
+               stat.startTicks != startTicks;
+    };
+    const auto nowMs = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<qint64>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    };
+    const qint64 deadline = nowMs() + graceMs;
+    while (!ended()) {
+        if (nowMs() >= deadline) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        const timespec pause{0, 20 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+    ::_exit(0);
+}
+
 } // namespace
 
 namespace serviceprocess {
+
+bool hasEnded(const ProcessIdentity &process)
+{
+    ProcStat stat;
+    if (process.pid <= 0 || !readStat(process.pid, &stat))
+        return true;
+    return stat.state == 'Z' || stat.state == 'X' || stat.startTicks != process.startTicks;
+}
 
 bool launch(const QString &program, const QStringList &arguments, ProcessIdentity *started,
             int *error)
@@ -121,14 +193,7 @@ bool launch(const QString &program, const QStringList &arguments, ProcessIdentit
         sigaddset(&held, SIGINT);
         ::sigprocmask(SIG_SETMASK, &held, nullptr);
         ::signal(SIGPIPE, SIG_DFL);
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            if (null > 2)
-                ::close(null);
-        }
+        streamsToNull();
         closeInheritedFiles(report[1]);
         if (::chdir("/") != 0) {
             // The service does not rely on its working folder.
@@ -203,6 +268,29 @@ void terminate(const ProcessIdentity &process, int graceMs)
         return;
     ::kill(static_cast<pid_t>(process.pid), SIGKILL);
     waitEnded(2000);
+}
+
+void requestStop(const ProcessIdentity &process, int graceMs)
+{
+    if (!isRunning(process))
+        return;
+    const QByteArray statPath = QStringLiteral("/proc/%1/stat").arg(process.pid).toLatin1();
+    ::kill(static_cast<pid_t>(process.pid), SIGTERM);
+    const pid_t watchdog = ::fork();
+    if (watchdog < 0) {
+        // Without a watchdog nobody would end a service that ignores the
+        // request: wait for it here instead.
+        terminate(process, graceMs);
+        return;
+    }
+    if (watchdog > 0)
+        return;
+    // Out of the caller's session and off its pipes, so that it neither holds
+    // up whoever reads the tool's output nor ends with the caller's terminal.
+    ::setsid();
+    streamsToNull();
+    closeInheritedFiles(2);
+    watchStop(statPath.constData(), static_cast<pid_t>(process.pid), process.startTicks, graceMs);
 }
 
 } // namespace serviceprocess

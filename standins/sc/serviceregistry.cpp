@@ -14,6 +14,8 @@ const char *const g_keyStart = "start";
 const char *const g_keyPid = "pid";
 const char *const g_keyStartTicks = "startTicks";
 const char *const g_keyExe = "exe";
+const char *const g_keyStopRequested = "stopRequested";
+const char *const g_keySecurity = "sddl";
 
 } // namespace
 
@@ -31,7 +33,7 @@ bool ServiceRegistry::lock()
         return false;
     m_lock = std::make_unique<QLockFile>(m_dir + QStringLiteral("/registry.lock"));
     // A lock left by a crashed caller is recognised by its dead owner; age alone
-    // must not break it, since "stop" may rightly hold it for seconds.
+    // must not break it, since "delete" may rightly hold it for seconds.
     m_lock->setStaleLockTime(0);
     return m_lock->lock();
 }
@@ -93,14 +95,18 @@ std::optional<ServiceEntry> ServiceRegistry::load(const QString &name) const
             entry.startTicks = value.toULongLong();
         else if (key == QLatin1String(g_keyExe))
             entry.exe = value;
+        else if (key == QLatin1String(g_keyStopRequested))
+            entry.stopRequested = value == QLatin1String("1");
+        else if (key == QLatin1String(g_keySecurity))
+            entry.securityDescriptor = value;
     }
     return entry;
 }
 
 bool ServiceRegistry::save(const ServiceEntry &entry) const
 {
-    // Values never hold line breaks: names are checked and create refuses such
-    // paths. Written to a temporary file and renamed, so a reader never sees
+    // Values never hold line breaks: names are checked, create refuses such
+    // paths and sdset such lists. Written to a temporary file and renamed, so a reader never sees
     // half an entry.
     QSaveFile file(entryPath(entry.name));
     if (!file.open(QIODevice::WriteOnly))
@@ -118,6 +124,8 @@ bool ServiceRegistry::save(const ServiceEntry &entry) const
     add(g_keyPid, QString::number(entry.pid));
     add(g_keyStartTicks, QString::number(entry.startTicks));
     add(g_keyExe, entry.exe);
+    add(g_keyStopRequested, QLatin1String(entry.stopRequested ? "1" : "0"));
+    add(g_keySecurity, entry.securityDescriptor);
     file.write(text);
     return file.commit();
 }

@@ -18,11 +18,17 @@ struct ServiceEntry
     qint64 pid = 0;
     quint64 startTicks = 0;
     QString exe;
+    // "stop" asked that process to end; it is STOP_PENDING until it has.
+    bool stopRequested = false;
+    // The access list as sdset gave it; empty means the default of "create".
+    QString securityDescriptor;
 };
 
 // The services known to this tool: one small file per service in the user's
 // data folder. Every command holds the registry lock from its first read to
 // its last write, so concurrent callers see one another's changes in order.
+// No manager runs between commands: what changed meanwhile (a service that
+// ended) is found and recorded by the next command that looks.
 class ServiceRegistry
 {
 public:

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "support/testenv.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -85,6 +86,49 @@ private slots:
         // A second handle (the login dialog of the next start) sees the values.
         MyOperatorUtil next;
         QCOMPARE(next.getValue(QStringLiteral("server/pass")), QStringLiteral("p=1;&x"));
+    }
+
+    void storeThatCannotBeOpenedForWritingIsReplaced()
+    {
+        // On a shared PC: the store of the user who signed in before, which
+        // this user may replace but not open.
+        const QString path = platform::credentialStorePath();
+        {
+            MyOperatorUtil previous;
+            previous.setValue(QStringLiteral("server/user"), QStringLiteral("previous"));
+        }
+#ifdef Q_OS_WIN
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
+#else
+        // Not even root opens a link that leads back to itself.
+        QFile::remove(path);
+        QVERIFY(QFile::link(QFileInfo(path).fileName(), path));
+#endif
+        QVERIFY(!QFile(path).open(QIODevice::WriteOnly | QIODevice::Append));
+
+        MyOperatorUtil util;
+        QVERIFY(util.setValue(QStringLiteral("server/user"), QStringLiteral("dave")));
+        QVERIFY(util.setValue(QStringLiteral("server/pass"), QStringLiteral("pw")));
+        const QSettings service(path, QSettings::IniFormat);
+        QCOMPARE(service.value("server/user").toString(), QStringLiteral("dave"));
+        QCOMPARE(service.value("server/pass").toString(), QStringLiteral("pw"));
+#ifndef Q_OS_WIN
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(QFile::permissions(path) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+                 QFileDevice::Permissions());
+#endif
+    }
+
+    void storeThatCannotBeWrittenIsReported()
+    {
+        const QString path = platform::credentialStorePath();
+        MyOperatorUtil util;
+        QVERIFY(util.setValue(QStringLiteral("server/user"), QStringLiteral("alice")));
+        QFile::remove(path);
+        QVERIFY(QDir().mkpath(path)); // nothing can be written there now
+        const bool stored = util.setValue(QStringLiteral("server/user"), QString());
+        QDir(path).removeRecursively();
+        QVERIFY(!stored);
     }
 
     void emptiedKeysStayInTheFile()

@@ -58,6 +58,15 @@ int sc(const QStringList &arguments)
     return runServiceTool(arguments).exitCode;
 }
 
+// As the client restarts the service: a stop returns at once, and a start is
+// refused until the service has ended.
+bool restartService()
+{
+    return sc({"stop", g_service}) == 0 &&
+           waitForServiceState(g_service, QStringLiteral("STOPPED"), 15000) &&
+           sc({"start", g_service}) == 0;
+}
+
 // A helper program that prints a line with its port, then runs until stopped.
 class Background
 {
@@ -193,7 +202,9 @@ private slots:
     void cleanupTestCase();
 
     void demoTunnelAnswersThroughItsPublicPort();
+    void logKeepsThreeOldFilesPastOneMebibyte();
     void newTunnelServesAfterRestartWithEveryByteIntact();
+    void localHostNameIsLookedUpForEachVisitor();
     void badInputEndsOnlyItsOwnConnection();
     void providerRestartRecoversTheTunnels();
     void newestServiceLoginWins();
@@ -202,7 +213,8 @@ private slots:
 private:
     QJsonObject api(const QString &method, const QList<QPair<QString, QString>> &values);
     void startProvider(int tunnelPort);
-    int createTunnel(const QString &name, int localPort);
+    int createTunnel(const QString &name, int localPort,
+                     const QString &localAddress = QStringLiteral("127.0.0.1"));
 
     Background m_provider;
     Background m_echo;
@@ -211,6 +223,7 @@ private:
     int m_echoPort = 0;
     int m_echoTunnelPort = 0; // public port of the tunnel to the echo server
     QTcpServer m_web;         // stands in for the client's test web server
+    QString m_hosts;          // the service's resolver for local host names
 };
 
 void TestTunnel::initTestCase()
@@ -235,14 +248,19 @@ void TestTunnel::initTestCase()
     QSettings config(serviceFolder() + QStringLiteral("/tessarosvc.ini"), QSettings::IniFormat);
     config.setValue(QStringLiteral("tunnel/port"), m_tunnelPort);
     config.sync();
+    // Names resolve from a file of the test's, not the system's resolver (it
+    // would ask the network's name server); no name resolves yet.
+    m_hosts = testHomePath() + QStringLiteral("/hosts");
+    qputenv("TESSARO_SERVICE_HOSTS_FILE", QFile::encodeName(m_hosts));
 
-    QCOMPARE(sc({"create", g_service, "binPath=", program("tessarosvc")}), 0);
+    QCOMPARE(registerService(g_service, program("tessarosvc")).exitCode, 0);
     QCOMPARE(sc({"start", g_service}), 0);
 }
 
 void TestTunnel::cleanupTestCase()
 {
     sc({"stop", g_service});
+    waitForServiceState(g_service, QStringLiteral("STOPPED"), 15000);
     sc({"delete", g_service});
     m_provider.stop();
     m_echo.stop();
@@ -278,11 +296,11 @@ QJsonObject TestTunnel::api(const QString &method, const QList<QPair<QString, QS
 }
 
 // Creates a tunnel as the client's form does and returns its public port.
-int TestTunnel::createTunnel(const QString &name, int localPort)
+int TestTunnel::createTunnel(const QString &name, int localPort, const QString &localAddress)
 {
     const QJsonObject created =
         api(QStringLiteral("create"), {{"name", name},
-                                       {"private_address", "127.0.0.1"},
+                                       {"private_address", localAddress},
                                        {"private_port", QString::number(localPort)},
                                        {"channel_type", "2"},
                                        {"channel_model", "3"}});
@@ -331,6 +349,37 @@ void TestTunnel::demoTunnelAnswersThroughItsPublicPort()
     m_web.close();
 }
 
+void TestTunnel::logKeepsThreeOldFilesPastOneMebibyte()
+{
+    QCOMPARE(sc({"stop", g_service}), 0);
+    QVERIFY(waitForServiceState(g_service, QStringLiteral("STOPPED"), 15000));
+    const QString log = serviceFolder() + QStringLiteral("/logs/tessarosvc.log");
+    const auto write = [](const QString &path, const QByteArray &content) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(content) == content.size();
+    };
+    const auto read = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    };
+    // Any line more takes the log past 1 MiB.
+    const QByteArray full = QByteArray(1024 * 1024 - 8, 'x') + "\n";
+    QVERIFY(write(log, full));
+    for (const char *old : {"1", "2", "3"})
+        QVERIFY(write(log + '.' + old, QByteArray("old ") + old));
+
+    QCOMPARE(sc({"start", g_service}), 0);
+    // Running means it has written its first lines.
+    QVERIFY(waitForServiceState(g_service, QStringLiteral("RUNNING"), 15000));
+    QVERIFY(read(log + ".1") == full);
+    QCOMPARE(read(log + ".2"), QByteArray("old 1"));
+    QCOMPARE(read(log + ".3"), QByteArray("old 2"));
+    QVERIFY(!QFile::exists(log + ".4"));
+    // It goes on in the new file (and the next case needs it logged in).
+    QTRY_VERIFY_WITH_TIMEOUT(serviceLog().contains("logged in;"), 15000);
+}
+
 void TestTunnel::newTunnelServesAfterRestartWithEveryByteIntact()
 {
     m_echoTunnelPort = createTunnel(QStringLiteral("echo"), m_echoPort);
@@ -339,8 +388,7 @@ void TestTunnel::newTunnelServesAfterRestartWithEveryByteIntact()
     QVERIFY(refuses(m_echoTunnelPort, 1000));
 
     // "是否立即生效?" confirmed: the client restarts the service.
-    QCOMPARE(sc({"stop", g_service}), 0);
-    QCOMPARE(sc({"start", g_service}), 0);
+    QVERIFY(restartService());
     QVERIFY(reachable(m_echoTunnelPort, 15000));
 
     // 50 connections at once, 64 MiB in all, each stream echoed and compared.
@@ -352,6 +400,26 @@ void TestTunnel::newTunnelServesAfterRestartWithEveryByteIntact()
     QVERIFY(!serviceLog().contains("demo1234"));
 }
 
+void TestTunnel::localHostNameIsLookedUpForEachVisitor()
+{
+    const QString name = QStringLiteral("echo.tessaro.test");
+    const int byName = createTunnel(QStringLiteral("echo-by-name"), m_echoPort, name);
+    QVERIFY(byName > 0);
+    // As at boot: the service logs in before the local name resolves.
+    QVERIFY(restartService());
+    QVERIFY(reachable(m_echoTunnelPort, 15000));
+    QTcpSocket early;
+    early.connectToHost(QHostAddress::LocalHost, quint16(byName));
+    QVERIFY(early.waitForConnected(5000));
+    QVERIFY(early.waitForDisconnected(15000));
+
+    QFile hosts(m_hosts);
+    QVERIFY(hosts.open(QIODevice::WriteOnly));
+    hosts.write("127.0.0.1 " + name.toLatin1() + '\n');
+    hosts.close();
+    QVERIFY(reachable(byName, 10000));
+}
+
 void TestTunnel::badInputEndsOnlyItsOwnConnection()
 {
     QTcpServer closed;
@@ -360,8 +428,7 @@ void TestTunnel::badInputEndsOnlyItsOwnConnection()
     closed.close();
     const int refusingTunnel = createTunnel(QStringLiteral("refusing"), refusingPort);
     QVERIFY(refusingTunnel > 0);
-    QCOMPARE(sc({"stop", g_service}), 0);
-    QCOMPARE(sc({"start", g_service}), 0);
+    QVERIFY(restartService());
     QVERIFY(reachable(m_echoTunnelPort, 15000));
 
     // A visitor that connects and never sends holds only its own connection.
@@ -450,8 +517,7 @@ void TestTunnel::newestServiceLoginWins()
 void TestTunnel::stoppedServiceClosesThePublicPorts()
 {
     // The replaced copy still runs, idle, until the client restarts it.
-    QCOMPARE(sc({"stop", g_service}), 0);
-    QCOMPARE(sc({"start", g_service}), 0);
+    QVERIFY(restartService());
     QVERIFY(reachable(m_echoTunnelPort, 15000));
     QCOMPARE(sc({"stop", g_service}), 0);
     QVERIFY(refuses(m_echoTunnelPort, 5000));

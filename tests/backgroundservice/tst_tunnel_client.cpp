@@ -116,9 +116,7 @@ private slots:
         config.setValue(QStringLiteral("tunnel/host"), QStringLiteral("127.0.0.1"));
         config.setValue(QStringLiteral("tunnel/port"), match.captured(1));
         config.sync();
-        QCOMPARE(runSc({QStringLiteral("create"), g_serviceName, QStringLiteral("binPath="),
-                        binary(QStringLiteral("tessarosvc"))}),
-                 0);
+        QCOMPARE(registerService(g_serviceName, binary(QStringLiteral("tessarosvc"))).exitCode, 0);
 
         // Modal questions are answered the way this user would: the one-time
         // message is declined, "是否立即生效?" and logout are confirmed.

@@ -15,6 +15,7 @@
 #include "support/testenv.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -397,6 +398,32 @@ private slots:
         QCOMPARE(g_userName, QString());
         QVERIFY(!QSettings(platform::credentialStorePath(), QSettings::IniFormat)
                      .contains("server/user"));
+    }
+
+    void accountThatCannotBeStoredStopsTheSignIn()
+    {
+        // The service learns the account only from the store: without it, the
+        // main window would restart the service with someone else's account.
+        const QString store = platform::credentialStorePath();
+        QVERIFY(QDir().mkpath(store)); // a folder where the file should be
+        m_server->setResponse(
+            QStringLiteral("ClientUserAction?method=login"),
+            reply(R"({"code":1,"data":{"userId":"7","username":"carol","password":"pw"}})"));
+        const int scRuns = m_sc.runCount();
+        LoginDialog dialog;
+        dialog.show();
+        dialog.findChild<QLineEdit *>("lineEdit")->setText(QStringLiteral("carol"));
+        dialog.findChild<QLineEdit *>("lineEdit_2")->setText(QStringLiteral("pw"));
+        QString shown;
+        answerNextModal("btn_ok", [&](QWidget *modal) { shown = text(modal, "label_2"); });
+        dialog.findChild<QPushButton *>("loginBtn")->click();
+        QDir(store).removeRecursively();
+
+        QVERIFY2(shown.startsWith(QStringLiteral("账户信息无法保存到")), qPrintable(shown));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(text(&dialog, "loginBtn"), QStringLiteral("点击登录"));
+        QVERIFY(mainDialogs().isEmpty());
+        QCOMPARE(m_sc.runCount(), scRuns);
     }
 
     void returnDuringAPendingLoginStartsNoSecondRequest()

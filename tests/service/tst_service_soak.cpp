@@ -16,6 +16,7 @@
 #include "main/maindialog.h"
 #include "platform/platform.h"
 #include "service/servicecontroller.h"
+#include "service/servicesequence.h"
 #include "support/browsersink.h"
 #include "support/fakehttpserver.h"
 #include "support/providerprocess.h"
@@ -37,6 +38,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <QtTest>
@@ -612,9 +614,7 @@ void TestServiceSoak::initTestCase()
     config.setValue(QStringLiteral("tunnel/host"), QStringLiteral("127.0.0.1"));
     config.setValue(QStringLiteral("tunnel/port"), listening.captured(1));
     config.sync();
-    QCOMPARE(runSc({QStringLiteral("create"), g_serviceName, QStringLiteral("binPath="),
-                    program("tessarosvc")}),
-             0);
+    QCOMPARE(registerService(g_serviceName, program("tessarosvc")).exitCode, 0);
     m_registered = true;
 
     m_visitor = std::make_unique<TunnelVisitor>(publicPort);
@@ -700,7 +700,7 @@ void TestServiceSoak::restartsWithoutLeaks()
     int fdBaseline = 0;
     int childBaseline = 0;
     qint64 rssBaseline = 0;
-    StoppedProcesses stopped;
+    StoppedProcesses ended;
     QString why;
     QElapsedTimer clock;
     clock.start();
@@ -711,28 +711,38 @@ void TestServiceSoak::restartsWithoutLeaks()
         QVERIFY2(previous != 0, (where + ": " + why.toUtf8()).constData());
         const quint64 previousStart = procStat(previous).startTicks;
 
-        QVERIFY2(controller.stopService(), where.constData());
-        // Ended at once, and out of the process table soon after: neither
-        // living on unseen nor left as a zombie.
+        // The window's stop: accepted, then STOPPED looked for until it shows.
+        const auto query = [this] { return m_window->queryServiceState(); };
+        ServiceSequence stopping(&controller, query);
+        QSignalSpy stopped(&stopping, &ServiceSequence::finished);
+        stopping.run(ServiceSequence::Stop);
+        QVERIFY2(!stopped.isEmpty() || stopped.wait(ServiceSequence::WaitMs + 2000),
+                 where.constData());
+        QVERIFY2(stopped.first().at(0).toBool(),
+                 (where + ": " + stopped.first().at(1).toString().toUtf8()).constData());
+        // Ended once STOPPED shows, and out of the process table soon after:
+        // neither living on unseen nor left as a zombie.
         const ProcStat after = procStat(previous);
         QVERIFY2(!after.exists || after.startTicks != previousStart || after.state == 'Z',
                  (where + ": stopped service still running, state " + after.state).constData());
-        stopped.add(previous, previousStart);
-        QVERIFY2(stopped.settle(kReapLimitMs, &why), (where + ": " + why.toUtf8()).constData());
+        ended.add(previous, previousStart);
+        QVERIFY2(ended.settle(kReapLimitMs, &why), (where + ": " + why.toUtf8()).constData());
         QVERIFY2(processesOf(serviceProgram).isEmpty(), where.constData());
-        QVERIFY2(m_window->queryServiceState().contains(QLatin1String("STOPPED")),
-                 where.constData());
 
-        QVERIFY2(controller.startService(), where.constData());
-        const Clock::time_point started = Clock::now();
-        m_visitor->markRestart(started);
-        // What the window judges after its own restart: like Windows' sc, the
-        // stand-in shows START_PENDING until the service has read its
-        // credentials, and the window waits up to 10 s for RUNNING.
-        QTRY_VERIFY2_WITH_TIMEOUT(m_window->queryServiceState().contains(QLatin1String("RUNNING")),
-                                  where.constData(), 10000);
+        // The window's start: like Windows' sc, the stand-in shows
+        // START_PENDING until the service has read its credentials, and the
+        // window waits up to 10 s for RUNNING.
+        ServiceSequence starting(&controller, query);
+        QSignalSpy started(&starting, &ServiceSequence::finished);
+        starting.run(ServiceSequence::Start | ServiceSequence::WaitRunning);
+        const Clock::time_point startedAt = Clock::now();
+        m_visitor->markRestart(startedAt);
+        QVERIFY2(!started.isEmpty() || started.wait(ServiceSequence::WaitMs + 2000),
+                 where.constData());
+        QVERIFY2(started.first().at(0).toBool(),
+                 (where + ": " + started.first().at(1).toString().toUtf8()).constData());
         qint64 recoveryMs = 0;
-        QVERIFY2(waitForTraffic(started, &recoveryMs),
+        QVERIFY2(waitForTraffic(startedAt, &recoveryMs),
                  (where + ": no traffic through the tunnel after the start").constData());
         recoveries.append(recoveryMs);
 
@@ -769,8 +779,8 @@ void TestServiceSoak::restartsWithoutLeaks()
     QVERIFY(waitForTraffic(restarted, &buttonRecoveryMs));
 
     QVERIFY(processesOf(program("tessaro-sc")).isEmpty());
-    const int mostUnreaped = stopped.most();
-    QTRY_VERIFY_WITH_TIMEOUT(stopped.settle(kReapLimitMs, &why) && stopped.isEmpty(), kReapLimitMs);
+    const int mostUnreaped = ended.most();
+    QTRY_VERIFY_WITH_TIMEOUT(ended.settle(kReapLimitMs, &why) && ended.isEmpty(), kReapLimitMs);
     QVERIFY2(fdCount(self) <= fdBaseline + kFdSlack, qPrintable(fdTargets(self)));
     QCOMPARE(childCount(), childBaseline);
     const qint64 rss = residentKiB();

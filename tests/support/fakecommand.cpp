@@ -44,6 +44,10 @@ QString FakeCommand::program() const
 void FakeCommand::setOutput(const QByteArray &stdoutBytes)
 {
     writeFile(dataPath(QStringLiteral(".out")), stdoutBytes);
+    if (!m_service.isEmpty()) {
+        m_service.clear();
+        writeSettings();
+    }
 }
 
 void FakeCommand::setExitCode(int code)
@@ -61,6 +65,28 @@ void FakeCommand::setHang(bool hang)
 void FakeCommand::setDelayMs(int ms)
 {
     m_delayMs = qMax(0, ms);
+    writeSettings();
+}
+
+void FakeCommand::setServiceState(const QByteArray &state, int startPendingQueries,
+                                  int stopPendingQueries)
+{
+    m_service = "service " + state + "\nstart-pending " + QByteArray::number(startPendingQueries) +
+                "\nstop-pending " + QByteArray::number(stopPendingQueries) + '\n';
+    QFile::remove(dataPath(QStringLiteral(".state")));
+    // A pending state to begin with runs out like one a command left.
+    if (state == "START_PENDING")
+        writeFile(dataPath(QStringLiteral(".state")),
+                  state + ' ' + QByteArray::number(startPendingQueries) + " RUNNING");
+    else if (state == "STOP_PENDING")
+        writeFile(dataPath(QStringLiteral(".state")),
+                  state + ' ' + QByteArray::number(stopPendingQueries) + " STOPPED");
+    writeSettings();
+}
+
+void FakeCommand::refuseServiceCommand(const QByteArray &verb, int windowsError)
+{
+    m_service += "refuse " + verb + ' ' + QByteArray::number(windowsError) + '\n';
     writeSettings();
 }
 
@@ -105,5 +131,6 @@ void FakeCommand::writeSettings()
         settings += "delay " + QByteArray::number(m_delayMs) + '\n';
     if (m_hang)
         settings += "hang\n";
+    settings += m_service;
     writeFile(dataPath(QStringLiteral(".conf")), settings);
 }

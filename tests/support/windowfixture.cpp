@@ -4,9 +4,6 @@
 #include "support/fakereplies.h"
 #include "support/testenv.h"
 
-const char kServiceRunningOutput[] = "\r\nSERVICE_NAME: tessarosvc \r\n"
-                                     "        STATE              : 4  RUNNING \r\n";
-
 std::unique_ptr<FakeHttpServer> startFakeProvider()
 {
     auto server = std::make_unique<FakeHttpServer>();
@@ -21,7 +18,7 @@ std::unique_ptr<FakeHttpServer> startFakeProvider()
 std::unique_ptr<FakeCommand> runningServiceTool()
 {
     auto sc = std::make_unique<FakeCommand>(QStringLiteral("sc"));
-    sc->setOutput(kServiceRunningOutput);
+    sc->setServiceState("RUNNING");
     return sc;
 }
 

@@ -7,16 +7,13 @@
 #include <memory>
 
 // What a main window needs around it in a test: a fake provider and a fake
-// service tool that reports the service running.
+// service tool whose service runs.
 
 // A listening fake provider answering "{}" by default, with the API and web
 // base URLs pointed at it; null when it cannot listen.
 std::unique_ptr<FakeHttpServer> startFakeProvider();
 
-// What the service tool prints for a running service, Windows line ends.
-extern const char kServiceRunningOutput[];
-
-// A fake `sc` printing kServiceRunningOutput.
+// A fake `sc` for a running service that stops and starts when told to.
 std::unique_ptr<FakeCommand> runningServiceTool();
 
 // Overrides sending service control to `sc`, logs to the test home and
