@@ -22,6 +22,7 @@ public:
 
 private:
     void open();
+    bool write(const QString &key, const QString &value);
 
     QSettings *m_settings = nullptr;
 };

@@ -2,7 +2,9 @@
 // stands in for (sc, ps, ipconfig, ...). Its settings lie beside it, named
 // after the path it was started by:
 //   <path>.conf   "exit <code>", "delay <ms>", "hang" lines; "service" lines
-//                 (below) make it answer as sc does for one service
+//                 (below) make it answer as sc does for one service;
+//                 "forward <program>" (Windows) records, then runs the
+//                 program it stands in front of with the same command line
 //   <path>.out    printed byte for byte
 //   <path>.state  with "service": "<STATE> <queries left> <STATE after>"
 //   <path>.calls  every run's arguments appended: "<argc>\0" and each one
@@ -20,6 +22,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 namespace {
@@ -156,9 +159,59 @@ int serviceCommand(const std::string &self, const ServiceModel &model, int argc,
 
 } // namespace
 
+#ifdef _WIN32
+// Runs the program with this run's own command line (quoting untouched) and
+// returns its exit code; its output goes where this program's goes.
+int forward(const std::string &program)
+{
+    const wchar_t *line = GetCommandLineW();
+    // Past this program's own name, quoted or not.
+    if (*line == L'"') {
+        ++line;
+        while (*line && *line != L'"')
+            ++line;
+        if (*line)
+            ++line;
+    } else {
+        while (*line && *line != L' ' && *line != L'\t')
+            ++line;
+    }
+    const std::wstring path(program.begin(), program.end());
+    std::wstring command = L"\"" + path + L"\"" + line;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(path.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return 2;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return int(code);
+}
+#endif
+
+// Where the settings lie: beside the program, by the path it was started by;
+// a program started by bare name (found on the search path) by its own.
+std::string selfPath(const char *argv0)
+{
+    const std::string started = argv0;
+#ifdef _WIN32
+    if (started.find_first_of("\\/") == std::string::npos) {
+        char module[MAX_PATH];
+        const DWORD size = GetModuleFileNameA(nullptr, module, MAX_PATH);
+        if (size > 0 && size < MAX_PATH)
+            return module;
+    }
+#endif
+    return started;
+}
+
 int main(int argc, char *argv[])
 {
-    const std::string self = argv[0];
+    const std::string self = selfPath(argv[0]);
 
     // One write of the whole record, so runs that overlap do not interleave
     // their arguments.
@@ -178,6 +231,7 @@ int main(int argc, char *argv[])
     long delayMs = 0;
     bool hang = false;
     bool service = false;
+    std::string forwardTo;
     ServiceModel model;
     const std::string conf = readFile(self + ".conf");
     size_t start = 0;
@@ -192,6 +246,8 @@ int main(int argc, char *argv[])
             delayMs = std::atol(line.c_str() + 6);
         else if (line == "hang")
             hang = true;
+        else if (line.rfind("forward ", 0) == 0)
+            forwardTo = line.substr(8);
         else if (line.rfind("service ", 0) == 0) {
             service = true;
             model.state = line.substr(8);
@@ -211,6 +267,8 @@ int main(int argc, char *argv[])
     if (delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
 #ifdef _WIN32
+    if (!forwardTo.empty())
+        return forward(forwardTo);
     // Byte for byte: the C runtime would otherwise print CR LF for each LF.
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
