@@ -14,6 +14,20 @@
 Unicode true
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
+; Sharp at every display scale, on Windows 7 to 11.
+ManifestDPIAware true
+ManifestDPIAwareness "PerMonitorV2,System"
+ManifestSupportedOS Win7 Win8 Win8.1 Win10
+
+; Signed where the build signs the programs; the uninstaller as it is made,
+; before it is packed, and the installer last.
+!ifdef SIGN
+!uninstfinalize '${SIGN} "%1"'
+!finalize '${SIGN} "%1"'
+!endif
+!ifdef UNINSTALLER_COPY
+!uninstfinalize 'cp "%1" "${UNINSTALLER_COPY}"'
+!endif
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
@@ -53,6 +67,8 @@ ShowInstDetails show
 ShowUninstDetails show
 
 !define MUI_ABORTWARNING
+!define MUI_ICON "${__FILEDIR__}/tessaro.ico"
+!define MUI_UNICON "${__FILEDIR__}/tessaro.ico"
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "立即运行Tessaro"
 !define MUI_FINISHPAGE_RUN_FUNCTION RunClientAsUser
@@ -256,6 +272,11 @@ Section "Tessaro" SecMain
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    ; "Programs and Features" shows the size (KiB) beside the icon, version
+    ; and publisher.
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    IntFmt $0 "0x%08X" $0
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 
     ; Running from now on, so that a standard user need not wait for the
     ; next start of Windows.

@@ -16,7 +16,7 @@ TESSARO_RUN_PACKAGES=(xvfb xauth x11-utils imagemagick fonts-noto-cjk procps)
 # threads) and what building Qt from Debian's source takes.
 TESSARO_WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
     binutils-mingw-w64-i686 make cmake dpkg-dev xz-utils perl python3 g++ pkg-config
-    ca-certificates file nsis)
+    ca-certificates file nsis osslsigncode openssl)
 # What the fuzz build needs beside the build packages: clang and libFuzzer.
 TESSARO_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 

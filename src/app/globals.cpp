@@ -5,7 +5,7 @@
 QString g_apiBaseUrl = QStringLiteral(TESSARO_API_BASE_URL);
 QString g_webBaseUrl = QStringLiteral(TESSARO_WEB_BASE_URL);
 QString g_tunnelLoginHost = QStringLiteral(TESSARO_TUNNEL_LOGIN_HOST);
-const QString g_clientVersion = QStringLiteral("8.9.8");
+const QString g_clientVersion = QStringLiteral(TESSARO_VERSION);
 const QString g_serviceName = QStringLiteral("tessarosvc");
 
 QString g_userId;

@@ -6,7 +6,9 @@ the DejaVu and Noto CJK fonts that Debian ships), so the set is the
 project's own.  The output is deterministic: running the script again
 rewrites byte-identical files.
 
-Usage:  python3 draw_icons.py            (writes images/icon/* beside this file)
+Usage:  python3 draw_icons.py            (writes images/icon/* beside this file,
+                                          each also as name@2x, and the program
+                                          icon packaging/windows/tessaro.ico)
 
 The generated files are committed; the build only compiles images.qrc and
 never runs this script.  Requires Python 3 and PIL (Debian: python3-pil) and
@@ -40,6 +42,11 @@ import sys
 from PIL import Image, ImageChops, ImageDraw, ImageFont
 
 SS = 8  # supersampling factor: draw big, then area-average down
+# Every picture is also drawn at twice its size ("name@2x.png"), which Qt
+# takes on displays scaled by 150 % and more. K is the drawing scale of the
+# picture being drawn: SS times SCALE.
+SCALE = 1
+K = SS
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT_DIR = os.path.join(HERE, "images", "icon")
@@ -79,10 +86,10 @@ def dejavu(bold=True):
 
 def font(kind, size_px):
     """kind: 'latin', 'latin-regular', 'cjk' or 'cjk-bold'. Size in final pixels."""
-    key = (kind, size_px)
+    key = (kind, size_px, K)
     if key in _font_cache:
         return _font_cache[key]
-    px = int(round(size_px * SS))
+    px = int(round(size_px * K))
     if kind == "latin":
         f = ImageFont.truetype(dejavu(True), px)
     elif kind == "latin-regular":
@@ -112,13 +119,13 @@ class Canvas:
 
     def __init__(self, w, h, bg=CLEAR):
         self.w, self.h = w, h
-        self.img = Image.new("RGBA", (w * SS, h * SS), rgba(bg))
+        self.img = Image.new("RGBA", (w * K, h * K), rgba(bg))
         self.d = ImageDraw.Draw(self.img)
 
     # coordinate helpers
     @staticmethod
     def p(v):
-        return int(round(v * SS))
+        return int(round(v * K))
 
     def box(self, x0, y0, x1, y1):
         return [self.p(x0), self.p(y0), self.p(x1) - 1, self.p(y1) - 1]
@@ -183,7 +190,7 @@ class Canvas:
 
     def text_width(self, s, fnt):
         l, t, r, b = self.d.textbbox((0, 0), s, font=fnt, anchor="ls")
-        return (r - l) / SS
+        return (r - l) / K
 
     def clip_alpha(self, mask_canvas):
         """Keep only what lies inside the opaque part of mask_canvas."""
@@ -199,7 +206,7 @@ class Canvas:
 
     def result(self):
         # Pillow premultiplies alpha for RGBA resizing, so edges stay clean.
-        return self.img.resize((self.w, self.h), Image.BOX)
+        return self.img.resize((self.w * SCALE, self.h * SCALE), Image.BOX)
 
 
 # ---------------------------------------------------------------- helpers
@@ -650,8 +657,8 @@ def pic_ad_tmp():
     W, H = 200, 140
     c = Canvas(W, H)
     # diagonal blue gradient background
-    g = Image.linear_gradient("L").resize((W * SS, H * SS))
-    g2 = Image.linear_gradient("L").rotate(90).resize((W * SS, H * SS))
+    g = Image.linear_gradient("L").resize((W * K, H * K))
+    g2 = Image.linear_gradient("L").rotate(90).resize((W * K, H * K))
     mix = ImageChops.add(g, ImageChops.invert(g2), scale=2.0)
     top = Image.new("RGBA", mix.size, rgba((30, 140, 255)))
     bottom = Image.new("RGBA", mix.size, rgba((6, 72, 190)))
@@ -719,23 +726,51 @@ PICTURES = {
 }
 
 
-def render(name):
+def render(name, scale=1):
+    global SCALE, K
+    SCALE, K = scale, SS * scale
     fn, size = PICTURES[name]
     img = fn().result()
-    assert img.size == size, (name, img.size, size)
+    assert img.size == (size[0] * scale, size[1] * scale), (name, scale, img.size, size)
     return img
+
+
+def at2x(name):
+    base, ext = os.path.splitext(name)
+    return base + "@2x" + ext
+
+
+# The program icon of tessaro.exe, in the sizes Windows asks for (Explorer,
+# the taskbar and the Start menu at every display scale).
+ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 96, 128, 256)
+ICON_PATH = os.path.join(HERE, "..", "..", "packaging", "windows", "tessaro.ico")
+
+
+def program_icon(size):
+    global SCALE, K
+    SCALE, K = 1, SS
+    c = Canvas(size, size)
+    margin = size / 32.0
+    draw_mark(c, margin, margin, size - 2 * margin)
+    return c.result()
 
 
 def main(argv):
     os.makedirs(OUT_DIR, exist_ok=True)
     for name in sorted(PICTURES):
-        img = render(name)
-        path = os.path.join(OUT_DIR, name)
-        if name.endswith(".jpg"):
-            img.convert("RGB").save(path, "JPEG", quality=92, subsampling=0)
-        else:
-            img.save(path, "PNG", optimize=True)
-        print("%-24s %dx%d" % (name, img.size[0], img.size[1]))
+        for scale in (1, 2):
+            img = render(name, scale)
+            file_name = name if scale == 1 else at2x(name)
+            path = os.path.join(OUT_DIR, file_name)
+            if name.endswith(".jpg"):
+                img.convert("RGB").save(path, "JPEG", quality=92, subsampling=0)
+            else:
+                img.save(path, "PNG", optimize=True)
+            print("%-28s %dx%d" % (file_name, img.size[0], img.size[1]))
+    icons = [program_icon(size) for size in ICON_SIZES]
+    icons[-1].save(os.path.normpath(ICON_PATH), "ICO", sizes=[(s, s) for s in ICON_SIZES],
+                   append_images=icons[:-1])
+    print("%-28s %s" % ("tessaro.ico", " ".join(str(s) for s in ICON_SIZES)))
     return 0
 
 
