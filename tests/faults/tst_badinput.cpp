@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -85,6 +86,31 @@ QString badText(const QStringList &texts)
     return QString();
 }
 
+// The labels under `root` whose text holds `value`, each as its parent's name
+// and its own, marked " drawn as markup" when it does not draw the same picture
+// as a plain-text label with the same name, place and style beside it.
+QStringList labelsShowing(const QWidget *root, const QString &value)
+{
+    QStringList found;
+    for (QLabel *label : root->findChildren<QLabel *>()) {
+        if (!label->text().contains(value))
+            continue;
+        QLabel plain(label->parentWidget());
+        plain.setObjectName(label->objectName()); // the same style-sheet rules apply
+        plain.setTextFormat(Qt::PlainText);
+        plain.setStyleSheet(label->styleSheet());
+        plain.setAlignment(label->alignment());
+        plain.setWordWrap(label->wordWrap());
+        plain.setGeometry(label->geometry());
+        plain.setText(label->text());
+        const bool asTyped = label->grab().toImage() == plain.grab().toImage();
+        found << label->parentWidget()->objectName() + QLatin1Char('/') + label->objectName() +
+                     (asTyped ? QString() : QStringLiteral(" drawn as markup"));
+    }
+    found.sort();
+    return found;
+}
+
 } // namespace
 
 class TestBadInput : public QObject
@@ -100,6 +126,7 @@ private slots:
     void apiReply();
     void toolOutput_data();
     void toolOutput();
+    void markupShownAsTyped();
 
 private:
     void watchModals();
@@ -110,6 +137,8 @@ private:
     std::unique_ptr<FakeCommand> m_sc;
     QTimer m_modalWatch;
     QStringList m_modalTexts; // texts of every modal dialog shown, one entry per dialog
+    QString m_markup;         // when set: which labels of the modal dialogs show it, and how
+    QStringList m_modalLabels;
 };
 
 void TestBadInput::initTestCase()
@@ -127,6 +156,8 @@ void TestBadInput::watchModals()
     if (!dialog || !dialog->isVisible())
         return;
     m_modalTexts << shownTexts(dialog).join(QLatin1Char('|'));
+    if (!m_markup.isEmpty())
+        m_modalLabels << labelsShowing(dialog, m_markup);
     dialog->reject();
 }
 
@@ -146,6 +177,8 @@ void TestBadInput::init()
     overrides.credentialStorePath = testHomePath() + QStringLiteral("/store/tessaro.ini");
     platform::setOverrides(overrides);
     m_modalTexts.clear();
+    m_markup.clear();
+    m_modalLabels.clear();
     m_modalWatch.start();
 }
 
@@ -432,6 +465,86 @@ void TestBadInput::toolOutput()
     };
     QTRY_VERIFY_WITH_TIMEOUT(restartReported(), MainDialog::RestartDelayMs +
                                                     MainDialog::RestartWaitMs + 3 * waitMs + 3000);
+}
+
+void TestBadInput::markupShownAsTyped()
+{
+    // Bold text and a picture the client must never load from this computer.
+    const QString picture = testHomePath() + QStringLiteral("/markup.png");
+    QVERIFY(filledImage(40, 40, Qt::red).save(picture));
+    m_markup = QStringLiteral("<b>x</b><img src=\"%1\">").arg(picture);
+    const QJsonObject tunnel{{"id", "t1"},
+                             {"name", m_markup},
+                             {"domain", m_markup},
+                             {"public_address", "127.0.0.1"},
+                             {"public_port", m_markup},
+                             {"dst_address", "127.0.0.1"},
+                             {"dst_port", m_markup},
+                             {"daikuan", m_markup},
+                             {"channel_type", "1"}};
+    const QJsonObject scene{{"id", "s1"}, {"name", m_markup}, {"title", m_markup}};
+    const QJsonObject addon{{"id", "z1"},
+                            {"name", m_markup},
+                            {"title", m_markup},
+                            {"state", m_markup},
+                            {"stype", "映射配置"}};
+    m_server->setResponse("ClientUserAction?method=login",
+                          jsonReply({{"code", 0}, {"msg", m_markup}}));
+    m_server->setResponse("ClientUserAction", jsonReply({{"code", 1}, {"msg", m_markup}}));
+    m_server->setResponse("ClientTunnelAction?method=list",
+                          jsonReply({{"code", 0}, {"data", QJsonArray{tunnel}}}));
+    m_server->setResponse("ClientTunnelAction", jsonReply({{"code", 0}, {"msg", m_markup}}));
+    m_server->setResponse("ClientChangjingAction2",
+                          jsonReply({{"code", 0}, {"data", QJsonArray{scene}}}));
+    m_server->setResponse("ClientZengzhiAction",
+                          jsonReply({{"code", 0}, {"data", QJsonArray{addon}}}));
+
+    // A refused login: its toast and its message dialog.
+    LoginDialog login;
+    login.findChild<QLineEdit *>(QStringLiteral("lineEdit"))->setText(QStringLiteral("alice"));
+    login.findChild<QLineEdit *>(QStringLiteral("lineEdit_2"))->setText(QStringLiteral("pw"));
+    login.findChild<QPushButton *>(QStringLiteral("loginBtn"))->click();
+    QCOMPARE(labelsShowing(&login, m_markup), QStringList{"MsgTipWidget/label_2"});
+    QCOMPARE(m_modalLabels, QStringList{"MyMsgDialog/label_2"});
+    m_modalLabels.clear();
+
+    g_userId = g_userName = g_userType = g_num = g_expireTime = g_bandwidth = g_startTime =
+        g_clientIp = m_markup;
+    MainDialog window(nullptr);
+    // The message prompt.
+    QTRY_COMPARE(m_modalLabels, QStringList{"MyConfirmDialog/label_2"});
+    // The details of a value-added service, the edit form, the check page with
+    // both results, and the two forms' failures.
+    auto *addonRow = window.findChild<ZengzhiWidget *>();
+    QVERIFY(addonRow);
+    QTest::mousePress(addonRow, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+    auto *card = window.findChild<TunnelWidget *>();
+    QVERIFY(card);
+    card->findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+    card->findChild<QPushButton *>(QStringLiteral("pushButton_3"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        labelText(&window, "end_time").startsWith(QStringLiteral("结束时间：")), 8000);
+    QTRY_VERIFY(labelText(&window, "jc_nw_result").contains(m_markup));
+    for (const char *suffix : {"", "_2"}) {
+        auto field = [&window, suffix](const char *name) {
+            return window.findChild<QLineEdit *>(QLatin1String(name) + QLatin1String(suffix));
+        };
+        field("create_name")->setText(QStringLiteral("web"));
+        field("create_dst_address")->setText(QStringLiteral("127.0.0.1"));
+        field("create_dst_port")->setText(QStringLiteral("8080"));
+        window.findChild<QPushButton *>(QLatin1String(*suffix ? "btn_save2" : "btn_save1"))
+            ->click();
+    }
+    // The tiles are the tunnel count and the bandwidth; page/label_8 is the announcement.
+    const QString shown = QStringLiteral(
+        "CTParamWidget/label CTParamWidget/label ChangjingWidget/label_name TunnelWidget/label_3 "
+        "TunnelWidget/label_5 TunnelWidget/label_7 TunnelWidget/label_name ZengzhiWidget/label_2 "
+        "ZengzhiWidget/label_3 ZengzhiWidget/label_5 changjing_detail/changjing_title "
+        "page/label_8 page_4/zengzhi_title page_6/p_current_version page_6/p_daoqitime "
+        "page_6/p_login_ip page_6/p_register_time page_6/p_userId page_6/p_username "
+        "page_7/create_result_msg page_8/create_result_msg_2 page_8/label_32 page_9/jc_dst "
+        "page_9/jc_nw_result page_9/jc_pst page_9/jc_ww_result widget_left/current_ip");
+    QCOMPARE(labelsShowing(&window, m_markup), shown.split(QLatin1Char(' ')));
 }
 
 QTEST_MAIN(TestBadInput)
