@@ -1,6 +1,8 @@
 // Stands between the client and the provider: holds every API request back
 // for a fixed delay before passing it on, and can answer the tunnel list
-// itself with a given number of tunnels.
+// itself with a given number of tunnels. Also a host that accepts every
+// connection and never answers (the pictures of a provider whose picture
+// server hangs).
 #include "benchutil.h"
 
 #include <QCoreApplication>
@@ -114,6 +116,31 @@ int runProxy(const QStringList &args)
         return 1;
     }
     report(QStringLiteral("proxy listening on 127.0.0.1:%1").arg(server.serverPort()));
+    return app.exec();
+}
+
+int runSilentHost(const QStringList &args)
+{
+    Q_UNUSED(args)
+    int argc = 1;
+    char name[] = "tessaro-bench";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    QTcpServer server;
+    QObject::connect(&server, &QTcpServer::newConnection, [&server] {
+        while (QTcpSocket *client = server.nextPendingConnection()) {
+            // Read and dropped; the connection stays open until the client
+            // gives up on it.
+            QObject::connect(client, &QTcpSocket::readyRead, client,
+                             [client] { client->readAll(); });
+            QObject::connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+        }
+    });
+    if (!server.listen(QHostAddress::LocalHost, 0)) {
+        std::fprintf(stderr, "silent host cannot listen\n");
+        return 1;
+    }
+    report(QStringLiteral("silent listening on 127.0.0.1:%1").arg(server.serverPort()));
     return app.exec();
 }
 

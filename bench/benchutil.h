@@ -23,7 +23,9 @@ void report(const QString &line);
 // Modes of tessaro-bench.
 int runStartup(const QStringList &args);
 int runProxy(const QStringList &args);
+int runSilentHost(const QStringList &args);
 int runClient(const QStringList &args);
+int runCycles(const QStringList &args);
 int runWebServer(const QStringList &args);
 
 } // namespace bench

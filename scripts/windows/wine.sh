@@ -3,7 +3,7 @@
 
 # Wine itself, and what the Windows scripts run beside it.
 TESSARO_WINE_PACKAGES=(wine wine32:i386)
-TESSARO_WINE_TOOL_PACKAGES=(xvfb xauth x11-utils imagemagick fonts-noto-cjk curl)
+TESSARO_WINE_TOOL_PACKAGES=(xvfb xauth x11-utils imagemagick fonts-noto-cjk curl xdotool)
 # ensure_wine's status when Wine's own packages could not be installed (the
 # tools beside it were); sysexits' EX_TEMPFAIL, as the usual cause is a
 # mirror in the middle of a sync. scripts/test-windows exits with it too.

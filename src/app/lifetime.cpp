@@ -1,5 +1,6 @@
 #include "app/lifetime.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QEvent>
 #include <QList>
@@ -13,8 +14,6 @@ namespace {
 // The level of the outermost event loop: 1 once install() has run (the
 // program's exec()), 0 where windows are driven without one.
 int g_outerLoopLevel = 0;
-
-const int kReleasePollMs = 50;
 
 // Watches the windows kept in the tray and forgets one once it is closed.
 class TrayKeeper : public QObject
@@ -68,6 +67,45 @@ TrayKeeper *keeper()
     return instance;
 }
 
+// Deletes its target once the thread's event loop runs at the outermost level
+// again. The dispatcher says when a loop wakes up or is about to wait, and
+// only then is the level looked at: nothing is polled meanwhile.
+class IdleRelease : public QObject
+{
+public:
+    IdleRelease(QObject *target, QObject *parent) : QObject(parent), m_target(target)
+    {
+        QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, &IdleRelease::releaseIfIdle);
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &IdleRelease::releaseIfIdle);
+        // The event loop has returned by then: nothing of the target runs.
+        connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+            delete m_target.data();
+            deleteLater();
+        });
+        // No nested loop now: released as soon as the caller is done.
+        releaseIfIdle();
+    }
+
+private:
+    void releaseIfIdle()
+    {
+        if (m_target && QThread::currentThread()->loopLevel() > g_outerLoopLevel)
+            return;
+        // Not deleted here: the caller of releaseWhenIdle may be the target
+        // itself. A deferred deletion posted outside every nested loop
+        // happens once control is back in the outermost loop, and no nested
+        // loop started meanwhile can carry it out.
+        disconnect(QAbstractEventDispatcher::instance(), nullptr, this, nullptr);
+        if (m_target)
+            m_target->deleteLater();
+        deleteLater();
+    }
+
+    QPointer<QObject> m_target;
+};
+
 bool anyWindowVisible()
 {
     // The toolkit's own notion of an open window: a visible top-level window
@@ -112,22 +150,7 @@ void quitIfNothingOpen()
 
 void releaseWhenIdle(QObject *object)
 {
-    QPointer<QObject> target(object);
-    auto *poll = new QTimer(keeper());
-    poll->setInterval(kReleasePollMs);
-    auto release = [poll, target] {
-        poll->deleteLater();
-        poll->stop();
-        delete target.data();
-    };
-    QObject::connect(poll, &QTimer::timeout, poll, [release, target] {
-        if (target && QThread::currentThread()->loopLevel() > g_outerLoopLevel)
-            return;
-        release();
-    });
-    // The event loop has returned by then: nothing of the object runs.
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, poll, release);
-    poll->start();
+    new IdleRelease(object, keeper());
 }
 
 } // namespace lifetime

@@ -21,7 +21,8 @@ void quitIfNothingOpen();
 
 // Deletes `object` once no nested event loop runs, so that none of its member
 // functions is still waiting on the stack; at the latest when the event loop
-// ends.
+// ends. Looked at whenever the event loop wakes up or goes to sleep, never by
+// a timer of its own.
 void releaseWhenIdle(QObject *object);
 
 } // namespace lifetime

@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "catalogue/catalogueitems.h"
 #include "catalogue/zengzhiwidget.h"
+#include "main/picturefetch.h"
 #include "net/apipath.h"
 #include "net/apireply.h"
 #include "net/httprequest.h"
@@ -12,7 +13,6 @@
 #include <QDebug>
 #include <QJsonObject>
 #include <QLabel>
-#include <QPointer>
 
 // The value-added services page: the provider's add-on services sorted into
 // four tabs, and the chosen service's details with its advertisement picture.
@@ -95,20 +95,22 @@ void MainDialog::getZengzhiclick(QString _id)
             setLocalImage(QString::fromLatin1(kLocalAdPicture), ui->zengzhi_ad);
             return;
         }
-        // Fetched off screen first; the panel takes it only if still current.
-        QPointer<MainDialog> self(this);
-        QLabel fetched;
-        fetched.setAttribute(Qt::WA_DontShowOnScreen);
-        const bool arrived = loadImage(adUrl, &fetched);
-        if (self && request == m_adPictureRequest) {
-            // An advertisement that cannot be fetched leaves the place empty,
-            // rather than showing the avatar that stands in for failed pictures.
-            if (arrived)
-                ui->zengzhi_ad->setPixmap(fetched.pixmap(Qt::ReturnByValue));
-            else
-                ui->zengzhi_ad->clear();
-            ui->zengzhi_ad->show();
-        }
+        // The panel takes the picture only if its service is still the one
+        // shown when it arrives.
+        const QString address = pictureAddress(adUrl);
+        fetchPicture(address, ui->zengzhi_ad, ImageTimeoutMs,
+                     [this, request, address](const FetchedPicture &picture) {
+                         if (request != m_adPictureRequest)
+                             return;
+                         // An advertisement that cannot be fetched leaves the
+                         // place empty, rather than showing the avatar that
+                         // stands in for failed pictures.
+                         if (picture.arrived)
+                             ui->zengzhi_ad->setPixmap(pictureToShow(address, picture.body));
+                         else
+                             ui->zengzhi_ad->clear();
+                         ui->zengzhi_ad->show();
+                     });
         return;
     }
     ui->zengzhi_title->setText(QStringLiteral("-"));

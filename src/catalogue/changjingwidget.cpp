@@ -1,16 +1,11 @@
 #include "catalogue/changjingwidget.h"
 
+#include "main/picturefetch.h"
+
 #include "ui_changjingwidget.h"
 
-#include <QEventLoop>
 #include <QLabel>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPixmap>
-#include <QPointer>
-#include <QTimer>
-#include <QUrl>
 
 ChangjingWidget::ChangjingWidget(QWidget *parent) : QWidget(parent), ui(new Ui::ChangjingWidget)
 {
@@ -45,34 +40,13 @@ void ChangjingWidget::mousePressEvent(QMouseEvent *)
 
 void loadRowIcon(QLabel *label, const QString &url)
 {
-    QPointer<QLabel> target(label);
-    QPixmap picture;
-
-    const QUrl address(url);
-    if (address.isValid() && !address.isRelative()) {
-        QNetworkAccessManager manager;
-        QNetworkReply *reply = manager.get(QNetworkRequest(address));
-
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        // The row may be torn down while the loop runs; stop waiting then.
-        QObject::connect(label, &QObject::destroyed, &loop, &QEventLoop::quit);
-        timer.start(RowIconTimeoutMs);
-        loop.exec();
-
-        if (reply->isFinished() && reply->error() == QNetworkReply::NoError)
-            picture.loadFromData(reply->readAll());
-        else
-            reply->abort();
-        delete reply;
-    }
-
-    if (!target)
-        return;
-    target->setPixmap(picture);
-    target->show();
+    // Empty until the picture is there, and for good when it never comes.
+    label->setPixmap(QPixmap());
+    label->show();
+    fetchPicture(url, label, RowIconTimeoutMs, [label](const FetchedPicture &picture) {
+        QPixmap pixmap;
+        if (picture.arrived)
+            pixmap.loadFromData(picture.body);
+        label->setPixmap(pixmap);
+    });
 }

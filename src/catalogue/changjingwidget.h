@@ -9,14 +9,15 @@ namespace Ui {
 class ChangjingWidget;
 }
 
-// Longest wait for one row picture. The download blocks the GUI thread, so a
-// host that never answers must not hold the window for good.
+// Longest wait for one row picture; a host that never answers is given up
+// on after it.
 const int RowIconTimeoutMs = 5000;
 
-// Downloads the picture at url and puts it unscaled on label, which is then
-// shown; both kinds of catalogue row load their icon this way. A download that
-// fails, times out or is not a picture leaves the label with an empty picture.
-// Safe if the label is destroyed while waiting.
+// Starts the download of the picture at url and returns at once; the label is
+// shown, empty, and gets the picture unscaled when it arrives. Both kinds of
+// catalogue row load their icon this way. A download that fails, times out or
+// is not a picture leaves the label empty; a label destroyed meanwhile takes
+// nothing and its transfer is dropped.
 void loadRowIcon(QLabel *label, const QString &url);
 
 // One row of the scene mappings page: the scene's icon and name. A press
@@ -29,8 +30,8 @@ public:
     explicit ChangjingWidget(QWidget *parent = nullptr);
     ~ChangjingWidget() override;
 
-    // Stores the values, shows the name ("默认" when empty) and downloads the
-    // icon picture, blocking for at most 5000 ms.
+    // Stores the values, shows the name ("默认" when empty) and starts the
+    // download of the icon picture.
     void setSceneData(const QString &id, const QString &name, const QString &title,
                       const QString &content, const QString &icon);
 

@@ -19,8 +19,8 @@ public:
     ~ZengzhiWidget() override;
 
     // Stores id, title, content and ad_url, shows name, title and state and
-    // downloads the icon picture, blocking for at most 5000 ms. stype only
-    // decides the caller's tab and is not kept.
+    // starts the download of the icon picture. stype only decides the
+    // caller's tab and is not kept.
     void setAddonData(const QString &id, const QString &icon, const QString &name,
                       const QString &title, const QString &content, const QString &state,
                       const QString &ad_url, const QString &stype);

@@ -5,6 +5,7 @@
 #include "ui_checkboxframe.h"
 
 #include "app/globals.h"
+#include "app/pictures.h"
 #include "diagnostics/interferingsoftware.h"
 #include "diagnostics/networkprobe.h"
 #include "diagnostics/servicequery.h"
@@ -225,7 +226,7 @@ void CheckBoxFrame::refreshWebServerState()
 
 void CheckBoxFrame::setLabelIcon(QLabel *label, const QString &imagePath)
 {
-    label->setPixmap(QPixmap(imagePath));
+    label->setPixmap(pictures::load(imagePath));
     label->show();
 }
 

@@ -39,7 +39,12 @@ void MsgTipWidget::showTip(int kind, const QString &text)
         break;
     }
     // Bound to the tip: a tip destroyed with its window never gets the call.
-    QTimer::singleShot(kHideDelayMs, Qt::CoarseTimer, this, &QWidget::hide);
+    // Tips are never shown again, so a hidden one is freed rather than kept
+    // until its window goes: a window open for days shows thousands.
+    QTimer::singleShot(kHideDelayMs, Qt::CoarseTimer, this, [this] {
+        hide();
+        deleteLater();
+    });
 }
 
 void MsgTipWidget::setTipIcon(const QString &path)

@@ -7,8 +7,9 @@ class MsgTipWidget;
 }
 
 // Light-green strip with an icon and one line of text inside a window. It is
-// visible from construction and hides itself 3000 ms after showTip. Callers
-// create a new tip per message and move it to (300, 2).
+// visible from construction, hides itself 3000 ms after showTip and is then
+// deleted, so it must be made with new. Callers create a new tip per message
+// and move it to (300, 2).
 class MsgTipWidget : public QWidget
 {
     Q_OBJECT

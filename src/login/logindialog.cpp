@@ -1,6 +1,7 @@
 #include "login/logindialog.h"
 
 #include "app/globals.h"
+#include "app/lifetime.h"
 #include "app/myoperatorutil.h"
 #include "dialogs/msgtipwidget.h"
 #include "dialogs/mymsgdialog.h"
@@ -12,6 +13,7 @@
 #include "platform/platform.h"
 #include "ui_logindialog.h"
 
+#include <QApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
@@ -60,6 +62,21 @@ LoginDialog::~LoginDialog()
 {
     delete m_util;
     delete ui;
+}
+
+LoginDialog *LoginDialog::openAfterLogout()
+{
+    auto *login = new LoginDialog(nullptr);
+    login->m_madeAfterLogout = true;
+    login->show();
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *earlier = dynamic_cast<LoginDialog *>(widget);
+        // Released once idle: the one that signed in may still be waiting in
+        // its login (a logout while the main window was being built).
+        if (earlier && earlier != login && earlier->m_madeAfterLogout && !earlier->isVisible())
+            lifetime::releaseWhenIdle(earlier);
+    }
+    return login;
 }
 
 void LoginDialog::loadSavedAccount()

@@ -14,9 +14,17 @@ class LoginDialog;
 // and hands over to the main window.
 class LoginDialog : public QDialog
 {
+    Q_OBJECT
+
 public:
     explicit LoginDialog(QWidget *parent = nullptr);
     ~LoginDialog() override;
+
+    // Shows a fresh login dialog after a logout. Those made earlier this way
+    // and hidden since (by their sign-in, or closed) are released: nothing
+    // shows a hidden login dialog again. The program's first one is not made
+    // here and stays.
+    static LoginDialog *openAfterLogout();
 
     void onLoginClicked();
     void doLogin(const QString &userName, const QString &password);
@@ -44,4 +52,5 @@ private:
     Ui::LoginDialog *ui;
     // A login request waits in a nested event loop; Return must not start another.
     bool m_loginPending = false;
+    bool m_madeAfterLogout = false;
 };

@@ -1,17 +1,12 @@
 #include "main/maindialog.h"
 
 #include "app/globals.h"
+#include "app/pictures.h"
+#include "main/picturefetch.h"
 
 #include <QDebug>
-#include <QEventLoop>
 #include <QLabel>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPixmap>
-#include <QPointer>
-#include <QTimer>
-#include <QUrl>
 
 namespace {
 
@@ -24,51 +19,43 @@ QString defaultAvatarUrl()
 
 } // namespace
 
-bool MainDialog::loadImage(const QString &url, QLabel *label)
+QString MainDialog::pictureAddress(const QString &url)
 {
     QString address = url.isEmpty() ? defaultAvatarUrl() : url;
     // Pictures are fetched over plain http.
     address.replace(QStringLiteral("https://"), QStringLiteral("http://"), Qt::CaseInsensitive);
+    return address;
+}
 
-    // The label may go away while the event loop below runs.
-    QPointer<QLabel> target(label);
-    QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(address)));
+QPixmap MainDialog::pictureToShow(const QString &address, const QByteArray &body)
+{
+    QPixmap pixmap;
+    pixmap.loadFromData(body);
+    // The smart-device picture fills its page as it is; every other picture
+    // is an avatar-sized one.
+    if (pixmap.isNull() || address.contains(QLatin1String("client_bg.png")))
+        return pixmap;
+    return pixmap.scaled(48, 48, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
 
-    // Bounded, so a picture that never arrives cannot hold the window for good.
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(ImageTimeoutMs);
-    loop.exec();
-
-    if (!reply->isFinished())
-        reply->abort();
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int code = status.isValid() ? status.toInt() : 0;
-    const bool arrived = code >= 200 && code <= 299;
-    if (!arrived) {
-        qDebug() << "Failed to connect to the network.";
-        if (target)
-            setLocalImage(QString::fromLatin1(kFallbackPicture), target);
-    } else if (target) {
-        QPixmap pixmap;
-        pixmap.loadFromData(reply->readAll());
-        if (pixmap.isNull() || address.contains(QLatin1String("client_bg.png")))
-            target->setPixmap(pixmap);
-        else
-            target->setPixmap(pixmap.scaled(48, 48, Qt::IgnoreAspectRatio, Qt::FastTransformation));
-    }
-    reply->deleteLater();
-    return arrived;
+void MainDialog::loadImage(const QString &url, QLabel *label)
+{
+    const QString address = pictureAddress(url);
+    // Set whenever it arrives; a label gone by then takes nothing.
+    fetchPicture(address, label, ImageTimeoutMs, [address, label](const FetchedPicture &picture) {
+        if (!picture.arrived) {
+            qDebug() << "Failed to connect to the network.";
+            setLocalImage(QString::fromLatin1(kFallbackPicture), label);
+            return;
+        }
+        label->setPixmap(pictureToShow(address, picture.body));
+    });
 }
 
 void MainDialog::setLocalImage(const QString &path, QLabel *label)
 {
     if (!label)
         return;
-    label->setPixmap(QPixmap(path));
+    label->setPixmap(pictures::load(path));
     label->show();
 }

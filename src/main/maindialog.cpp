@@ -23,6 +23,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPixmapCache>
 #include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
@@ -217,6 +218,11 @@ MainDialog::~MainDialog()
     qDeleteAll(tunnelBeanList);
     tunnelBeanList.clear();
     delete ui;
+    // The toolkit keeps what it draws of every icon (the window's, its
+    // buttons', each card's) in a cache of its own, under icons that die
+    // with this window and are never drawn again; left there, they would
+    // pile up sign-in after sign-in. What is still shown is drawn anew.
+    QPixmapCache::clear();
 }
 
 void MainDialog::wireButtons()
@@ -422,9 +428,7 @@ void MainDialog::logout()
             });
     stop->run(ServiceSequence::Stop);
 
-    auto *login = new LoginDialog(nullptr);
-    notice->setLoginDialog(login);
-    login->show();
+    notice->setLoginDialog(LoginDialog::openAfterLogout());
     close();
     lifetime::releaseWhenIdle(this);
 }

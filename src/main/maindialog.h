@@ -19,6 +19,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QMouseEvent;
+class QPixmap;
 class QPushButton;
 class QSystemTrayIcon;
 
@@ -54,10 +55,13 @@ public:
     // After a logout, also one chosen while the window was still being built:
     // the window is then never shown again.
     bool isSignedOut() const;
+    // Back on screen from the tray or the task bar (not after a logout).
+    void showWindowAgain();
 
     // Pictures (imageloading.cpp)
-    // Returns whether the picture arrived (HTTP 2xx).
-    bool loadImage(const QString &url, QLabel *label);
+    // Starts the download and returns at once; the picture is set on the
+    // label when it arrives, the built-in avatar when it does not.
+    void loadImage(const QString &url, QLabel *label);
     static void setLocalImage(const QString &path, QLabel *label);
     // A picture that never arrives gives way to the built-in avatar after this.
     static constexpr int ImageTimeoutMs = 5000;
@@ -114,12 +118,16 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
 
 private:
+    // The address a picture URL is fetched from, and what a fetched picture
+    // looks like on its label.
+    static QString pictureAddress(const QString &url);
+    static QPixmap pictureToShow(const QString &address, const QByteArray &body);
+
     void wireButtons();
     void createCardsNearView();
     void pairEngineCheckBoxes();
     void openToolbox();
     void showTip(int kind, const QString &text);
-    void showWindowAgain();
     QSystemTrayIcon *retireTrayIcon();
     void startServiceAtSignIn(const QString &state);
     void runServiceSequence(ServiceSequence::Steps steps);

@@ -1,5 +1,7 @@
 #include "main/navmenuwidget.h"
 
+#include "app/pictures.h"
+
 #include "ui_navmenuwidget.h"
 
 #include <QDebug>
@@ -42,7 +44,7 @@ void NavMenuWidget::setData(const QString &name, const QString &iconPath)
 void NavMenuWidget::setIcon(const QString &path)
 {
     ui->nav_icon->setScaledContents(true);
-    ui->nav_icon->setPixmap(QPixmap(path));
+    ui->nav_icon->setPixmap(pictures::load(path));
     ui->nav_icon->show();
 }
 

@@ -6,6 +6,7 @@
 #include "ui_titlebarwidget.h"
 
 #include <QEvent>
+#include <QSystemTrayIcon>
 
 TitleBarWidget::TitleBarWidget(QWidget *parent)
     : QWidget(parent), ui(new Ui::TitleBarWidget), m_util(new MyOperatorUtil(this))
@@ -34,9 +35,8 @@ bool TitleBarWidget::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
         if (watched == ui->label_min) {
-            // No task-bar minimise: the window is brought back from the tray.
             if (QWidget *window = parentWidget())
-                window->hide();
+                minimise(window);
             return true;
         }
         if (watched == ui->help_center) {
@@ -45,6 +45,21 @@ bool TitleBarWidget::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void TitleBarWidget::minimise(QWidget *window)
+{
+    // Hidden, the window comes back only through its tray icon. Where the
+    // desktop has no tray to show that icon in, it goes to the task bar.
+    bool trayShowsIcon = false;
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        for (const QSystemTrayIcon *icon : window->findChildren<QSystemTrayIcon *>())
+            trayShowsIcon = trayShowsIcon || icon->isVisible();
+    }
+    if (trayShowsIcon)
+        window->hide();
+    else
+        window->showMinimized();
 }
 
 void TitleBarWidget::confirmClose()

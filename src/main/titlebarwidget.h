@@ -8,8 +8,9 @@ class TitleBarWidget;
 
 class MyOperatorUtil;
 
-// Strip along the top of the frameless main window: minimise (hide), close and
-// a link to the service-ticket page. It acts on its parent widget, which must
+// Strip along the top of the frameless main window: minimise (into the tray,
+// or to the task bar where there is no tray), close and a link to the
+// service-ticket page. It acts on its parent widget, which must
 // be the main window. Dragging is left to the main window.
 class TitleBarWidget : public QWidget
 {
@@ -23,6 +24,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    static void minimise(QWidget *window);
     void confirmClose();
 
     Ui::TitleBarWidget *ui;

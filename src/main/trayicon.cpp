@@ -100,6 +100,8 @@ void MainDialog::showWindowAgain()
     if (m_signedOut)
         return;
     lifetime::keepWhileHidden(this);
+    // Also out of the task bar, where a desktop without a tray minimised it.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();

@@ -52,6 +52,12 @@ QJsonObject HttpRequest::postRequest(const QString &path)
         qDebug() << "time Out";
         m_json.insert(QStringLiteral("code"), -1);
         m_json.insert(QStringLiteral("msg"), QStringLiteral("连接超时"));
+    } else if (!answered) {
+        // Neither the reply nor the time-out: the program is quitting, which
+        // ends every loop. The reply has not come, so there is none to read.
+        qDebug() << "请求已中断：程序正在退出";
+        m_json.insert(QStringLiteral("code"), -1);
+        m_json.insert(QStringLiteral("msg"), QStringLiteral("请求已中断"));
     } else {
         qDebug() << "开始执行httpHandleData";
         timer.stop();

@@ -6,7 +6,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <sddl.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -16,7 +20,20 @@ namespace {
 
 Overrides g_overrides;
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+// A tool of Windows' own, from the system folder: by bare name Windows would
+// first look in the program's folder and the current one, where anyone may
+// have put a program of that name.
+QString systemTool(const char *name)
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QStringLiteral("C:/Windows/System32/") + QLatin1String(name);
+    return QDir::fromNativeSeparators(QString::fromWCharArray(folder, int(length))) +
+           QLatin1Char('/') + QLatin1String(name);
+}
+#else
 // Where the service's files live on systems without a ProgramData folder.
 QString dataRoot()
 {
@@ -87,7 +104,7 @@ QString serviceControlProgram()
     if (!g_overrides.serviceControlProgram.isEmpty())
         return g_overrides.serviceControlProgram;
 #ifdef Q_OS_WIN
-    return QStringLiteral("sc");
+    return systemTool("sc.exe");
 #else
     return QCoreApplication::applicationDirPath() + QStringLiteral("/tessaro-sc");
 #endif
@@ -98,7 +115,7 @@ Command dnsFlushCommand()
     if (!g_overrides.dnsFlushCommand.program.isEmpty())
         return g_overrides.dnsFlushCommand;
 #ifdef Q_OS_WIN
-    return {QStringLiteral("ipconfig"), {QStringLiteral("/flushdns")}};
+    return {systemTool("ipconfig.exe"), {QStringLiteral("/flushdns")}};
 #else
     return {QStringLiteral("resolvectl"), {QStringLiteral("flush-caches")}};
 #endif
@@ -109,12 +126,50 @@ Command processListCommand()
     if (!g_overrides.processListCommand.program.isEmpty())
         return g_overrides.processListCommand;
 #ifdef Q_OS_WIN
-    return {QStringLiteral("tasklist.exe"), {}};
+    return {systemTool("tasklist.exe"), {}};
 #else
     // Whole command lines: the kernel's process name ("comm") keeps only 15
     // characters, so "QQPCRealTimeSpeedup" would never be found.
     return {QStringLiteral("ps"),
             {QStringLiteral("-A"), QStringLiteral("-o"), QStringLiteral("args=")}};
+#endif
+}
+
+InstanceAddress clientInstanceAddress()
+{
+#ifdef Q_OS_WIN
+    // The user's SID and the session's number: a named pipe is seen by the
+    // whole machine, the temporary folder only by its user.
+    QString user = QStringLiteral("user");
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        QByteArray buffer(int(size), '\0');
+        wchar_t *sid = nullptr;
+        if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &sid)) {
+            user = QString::fromWCharArray(sid);
+            LocalFree(sid);
+        }
+        CloseHandle(token);
+    }
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const QString name = QStringLiteral("Tessaro-%1-%2").arg(user).arg(session);
+    return {QDir::tempPath() + QLatin1Char('/') + name + QStringLiteral(".lock"), name};
+#else
+    // The user's runtime folder (owner-only) and, where the login manager
+    // names one, the session.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (base.isEmpty())
+        base = QDir::tempPath() + QStringLiteral("/tessaro-%1").arg(::getuid());
+    QDir().mkpath(base);
+    QString name = base + QStringLiteral("/tessaro-client");
+    const QString session = qEnvironmentVariable("XDG_SESSION_ID");
+    if (!session.isEmpty())
+        name += QLatin1Char('-') + session;
+    return {name + QStringLiteral(".lock"), name + QStringLiteral(".socket")};
 #endif
 }
 

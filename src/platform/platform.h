@@ -49,6 +49,16 @@ int commandWaitMs();
 using HostLookup = std::function<QHostInfo(const QString &name)>;
 HostLookup hostLookup();
 
+// Where one user's running client is found by a later start in the same
+// session: a lock file only one client holds, and the local server name it
+// listens on. Another user, or another session, has other ones.
+struct InstanceAddress
+{
+    QString lockPath;
+    QString serverName;
+};
+InstanceAddress clientInstanceAddress();
+
 // Creates the store's folder and, where the OS has owner-only permissions, the
 // file itself with mode 0600 so the password is never readable by others.
 void prepareCredentialStore();

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "support/testenv.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -169,10 +170,19 @@ private slots:
         platform::clearOverrides();
         QCOMPARE(platform::commandWaitMs(), 30000);
 #ifdef Q_OS_WIN
-        QCOMPARE(platform::serviceControlProgram(), QStringLiteral("sc"));
-        QCOMPARE(platform::dnsFlushCommand().program, QStringLiteral("ipconfig"));
+        // Windows' own tools, by their place in the system folder: never a
+        // program of that name from the program's or the current folder.
+        const auto isSystemTool = [](const QString &program, const char *name) {
+            const QFileInfo tool(program);
+            return tool.isAbsolute() &&
+                   tool.fileName().compare(QLatin1String(name), Qt::CaseInsensitive) == 0 &&
+                   tool.exists() && tool.absolutePath() != QCoreApplication::applicationDirPath() &&
+                   tool.absolutePath() != QDir::currentPath();
+        };
+        QVERIFY(isSystemTool(platform::serviceControlProgram(), "sc.exe"));
+        QVERIFY(isSystemTool(platform::dnsFlushCommand().program, "ipconfig.exe"));
         QCOMPARE(platform::dnsFlushCommand().arguments, QStringList{"/flushdns"});
-        QCOMPARE(platform::processListCommand().program, QStringLiteral("tasklist.exe"));
+        QVERIFY(isSystemTool(platform::processListCommand().program, "tasklist.exe"));
 #else
         QVERIFY(platform::serviceControlProgram().endsWith(QStringLiteral("/tessaro-sc")));
         QCOMPARE(platform::dnsFlushCommand().program, QStringLiteral("resolvectl"));

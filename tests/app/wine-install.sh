@@ -74,10 +74,14 @@ start_provider() {
 # Wine keeps no access list of a file or a service and has no firewall: the
 # installer's sc, icacls and netsh are recording stand-ins (sc's hands each
 # command on to Wine's own), so that what it asked Windows for can be read.
-mv "$sys/sc.exe" "$sys/sc-wine.exe"
-for tool in sc icacls netsh; do cp "$fakecmd" "$sys/$tool.exe"; done
-printf 'exit 0\nforward C:\\windows\\system32\\sc-wine.exe\n' >"$sys/sc.exe.conf"
-export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;sc.exe,icacls.exe,netsh.exe=n"
+# The client's own tools (sc, ipconfig, tasklist) are recorded the same way,
+# so that the run can tell that they came from the system folder.
+for tool in sc ipconfig tasklist; do
+    mv "$sys/$tool.exe" "$sys/$tool-wine.exe"
+    printf 'exit 0\nforward C:\\windows\\system32\\%s-wine.exe\n' "$tool" >"$sys/$tool.exe.conf"
+done
+for tool in sc icacls netsh ipconfig tasklist; do cp "$fakecmd" "$sys/$tool.exe"; done
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;sc.exe,icacls.exe,netsh.exe,ipconfig.exe,tasklist.exe=n"
 # One line per run of the tool, its arguments joined by blanks.
 runs() { # tool
     python3 -c 'import sys
@@ -167,7 +171,16 @@ start_provider || { fail "the provider does not listen on $tport"; exit 1; }
 for _ in $(seq 100); do port_open "$port" && break; sleep 0.1; done
 
 # --- the installed client
+# Programs named like the system's tools in the client's folder and in the
+# folder it is started from: Windows looks there first for a bare name.
+mkdir -p "$work/cwd"
+sc_runs_before_client=$(runs sc | wc -l)
+for tool in sc ipconfig tasklist; do
+    cp "$fakecmd" "$app/$tool.exe"
+    cp "$fakecmd" "$work/cwd/$tool.exe"
+done
 coproc CLIENT {
+    cd "$work/cwd"
     TESSARO_TEST_API="http://127.0.0.1:$port/" TESSARO_TEST_HOSTS=demo-web.localhost=127.0.0.1 \
         WINEDEBUG=-all exec wine 'C:\Program Files\Tessaro\tessaro.exe' 2>"$work/client.log"
 }
@@ -219,6 +232,39 @@ shot install-check
     fail "check page, local end: ${local_end:-nothing}"
 [[ $public_end == "已成功连接到："*":20000" ]] && pass "check page, public end: $public_end" ||
     fail "check page, public end: ${public_end:-nothing}"
+
+# --- the toolbox: the service state (sc) and the process scan (tasklist)
+ask "click MainDialog btn_local_check" "ok click"
+for _ in $(seq 20); do [ -s "$sys/tasklist.exe.calls" ] && break; sleep 0.5; done
+ask "click CheckBoxFrame closeBtn" "ok click" 10 || true
+# --- the help menu's DNS flush (ipconfig)
+ask "action 清除DNS缓存" "ok action"
+for _ in $(seq 20); do [ -s "$sys/ipconfig.exe.calls" ] && break; sleep 0.5; done
+# The system's tools came from the system folder, never from the client's
+# folder or the folder it was started from.
+planted=$(ls "$app"/*.calls "$work/cwd"/*.calls 2>/dev/null)
+if [ -z "$planted" ] && [ "$(runs sc | wc -l)" -gt "$sc_runs_before_client" ] &&
+    [ -s "$sys/tasklist.exe.calls" ] && [ -s "$sys/ipconfig.exe.calls" ]; then
+    pass "sc, ipconfig and tasklist.exe ran from the system folder; those planted beside the client and in its current folder never ran"
+else
+    fail "planted tools ran ($planted), or the system's did not"
+fi
+
+# --- one client: started again while it waits in the tray, it comes back
+ask "click MainDialog label_min" "ok click"
+shows_main && fail "the main window did not go to the tray"
+service_commands() { runs sc | grep -cE '(^| )(start|stop)( |$)'; }
+sc_runs=$(service_commands)
+(cd "$work/cwd" && TESSARO_TEST_API="http://127.0.0.1:$port/" WINEDEBUG=-all \
+    timeout 60 wine 'C:\Program Files\Tessaro\tessaro.exe' </dev/null >"$work/second.out" 2>&1)
+second_rc=$?
+if [ "$second_rc" = 0 ] && ! grep -q '^ready' "$work/second.out" && shows_main &&
+    ask state "state " && [[ $line == *'"mainWindows":1'* && $line == *'"trayIcons":1'* ]] &&
+    [ "$(service_commands)" = "$sc_runs" ]; then
+    pass "a second tessaro.exe brought the first one's main window back from the tray and ended with 0"
+else
+    fail "a second tessaro.exe ended with $second_rc; the first: ${line:-no state}"
+fi
 
 # --- 重启服务
 # The window restarts the service once at its start; that tip goes first.
@@ -311,6 +357,7 @@ kill "$client_pid" 2>/dev/null
 wait "$client_pid" 2>/dev/null
 for _ in $(seq 20); do pgrep -f 'Tessaro\\tessaro\.exe' >/dev/null || break; sleep 0.5; done
 
+rm -f "$app"/{sc,ipconfig,tasklist}.exe
 # --- uninstall, keeping the account and the logs
 uninstalled() {
     for _ in $(seq 60); do

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -423,7 +424,10 @@ private slots:
         QVERIFY(dialog.isVisible());
         QCOMPARE(text(&dialog, "loginBtn"), QStringLiteral("点击登录"));
         QVERIFY(mainDialogs().isEmpty());
-        QCOMPARE(m_sc.runCount(), scRuns);
+        const QStringList verbs = serviceVerbs(m_sc, scRuns);
+        QVERIFY2(!verbs.contains(QStringLiteral("start")) &&
+                     !verbs.contains(QStringLiteral("stop")),
+                 qPrintable(verbs.join(QLatin1Char(' '))));
     }
 
     void returnDuringAPendingLoginStartsNoSecondRequest()
@@ -503,12 +507,13 @@ private slots:
                  qPrintable(all));
     }
 
-    // With the real event loop: minimised to the tray, the client outlives
-    // every question and window closed meanwhile, and ends only on a
-    // confirmed exit once no other window is open.
-    void trayMinimisedClientEndsOnlyOnAConfirmedExit()
+    // With the real event loop: minimised, the client outlives every
+    // question and window closed meanwhile, and ends only on a confirmed exit
+    // once no other window is open. Without a tray (as here) the window goes
+    // to the task bar rather than out of reach.
+    void minimisedClientEndsOnlyOnAConfirmedExit()
     {
-        // The account's message is open when the window goes to the tray
+        // The account's message is open when the window is minimised
         // (commands reach the windows behind a question, as the tray does).
         m_server->setResponse(QStringLiteral("ClientUserAction?method=getmsg"),
                               reply(R"({"code":1,"msg":"news","page":"x"})"));
@@ -517,7 +522,8 @@ private slots:
         QVERIFY(signIn(client, "alice"));
         QTRY_COMPARE_WITH_TIMEOUT(modalTitle(client), QStringLiteral("消息提示"), 10000);
         QCOMPARE(client.command("click MainDialog label_min"), QByteArray("ok click"));
-        QVERIFY(!client.shows(QStringLiteral("MainDialog")));
+        QVERIFY(client.shows(QStringLiteral("MainDialog")));
+        QVERIFY(minimised(client));
         client.command("answer btn_cance");
         QTRY_VERIFY(modalTitle(client).isEmpty());
         QVERIFY2(stillRuns(client), "ended by the answered message");
@@ -528,17 +534,19 @@ private slots:
         QCOMPARE(client.command("tray 退出账号和关闭服务"), QByteArray("ok tray"));
         QVERIFY2(stillRuns(client), "ended by the declined logout");
         client.command("tray 打开");
+        QVERIFY(!minimised(client));
         client.command("click MainDialog btn_local_check");
         client.command("click MainDialog label_min");
         QCOMPARE(client.command("click CheckBoxFrame closeBtn"), QByteArray("ok click"));
         QVERIFY2(stillRuns(client), "ended by the closed toolbox");
         QCOMPARE(client.state().value(QStringLiteral("trayIcons")).toInt(), 1);
-        QVERIFY(!client.shows(QStringLiteral("MainDialog")));
+        QVERIFY(minimised(client));
 
         // Shown again, exited with a toolbox open: the toolbox keeps the
         // program until it is closed too.
         QCOMPARE(client.command("tray 打开"), QByteArray("ok tray"));
         QVERIFY(client.shows(QStringLiteral("MainDialog")));
+        QVERIFY(!minimised(client));
         client.command("click MainDialog btn_local_check");
         client.command("answer btn_ok");
         QCOMPARE(client.command("click MainDialog label_close"), QByteArray("ok click"));
@@ -584,28 +592,108 @@ private slots:
         QCOMPARE(client.exitCode(), 0);
     }
 
-    // A logout from the tray while the window still waits for its pictures
-    // leaves it closed, and the service stays stopped for the emptied account.
-    void trayLogoutDuringTheBuildKeepsTheServiceStopped()
+    // One client per user session. A second start brings the running
+    // client's window forward (also out of the task bar) and ends with 0: no
+    // login of its own, no tray icon, no restart. Another session has its
+    // own client, and a killed client stops no later start.
+    void secondStartBringsTheRunningClientForward()
     {
-        FakeHttpServer::Response avatar = reply("not a picture");
-        avatar.delayMs = 1500;
-        m_server->setResponse(QStringLiteral("avatar.png"), avatar);
+        auto first = std::make_unique<ClientProcess>();
+        QVERIFY(startClient(*first));
+        const ClientProcess::Setup setup{m_server->baseUrl(), m_sc.program(), m_childStore,
+                                         m_webPort};
+        QVERIFY(signIn(*first, "alice"));
+        first->command("answer btn_cance"); // the account's message
+        QCOMPARE(first->command("click MainDialog label_min"), QByteArray("ok click"));
+        QVERIFY(minimised(*first));
+        QTest::qWait(MainDialog::RestartDelayMs + 1500); // the sign-in's restart is over
+        const int scRuns = m_sc.runCount();
+        const int logins = m_server->requests().size();
+
+        ClientProcess second;
+        QVERIFY(!second.start(setup, 20000));
+        QVERIFY(second.waitForExit(5000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(first->shows(QStringLiteral("MainDialog")));
+        QVERIFY(!minimised(*first));
+        const QJsonObject state = first->state();
+        QCOMPARE(state.value(QStringLiteral("trayIcons")).toInt(), 1);
+        QCOMPARE(state.value(QStringLiteral("mainWindows")).toInt(), 1);
+        const QStringList verbs = serviceVerbs(m_sc, scRuns);
+        QVERIFY2(!verbs.contains(QStringLiteral("start")) &&
+                     !verbs.contains(QStringLiteral("stop")),
+                 qPrintable(verbs.join(QLatin1Char(' '))));
+        QCOMPARE(m_server->requests().size(), logins);
+        QVERIFY(webPage(m_webPort).contains("Hi,1001"));
+
+        ClientProcess::Setup otherSession = setup;
+        otherSession.webPort = freePort();
+        ClientProcess other;
+        other.addEnvironment(QStringLiteral("XDG_SESSION_ID=tessaro-test-other"));
+        QVERIFY(other.start(otherSession));
+
+        first.reset(); // killed, as by a crash
+        ClientProcess next;
+        QVERIFY(next.start(setup));
+        QVERIFY(next.shows(QStringLiteral("LoginDialog")));
+    }
+
+    // Signing in and out again and again leaves nothing behind: no hidden
+    // login dialogs, no hidden tips, no windows of earlier accounts.
+    void signInCyclesLeaveNothingBehind()
+    {
+        m_server->setResponse(
+            QStringLiteral("ClientTunnelAction?method=list"),
+            reply(R"({"code":0,"data":[{"id":"1","name":"nas","domain":"d.example.test",)"
+                  R"("public_port":"40001","dst_address":"127.0.0.1","dst_port":"5000"}]})"));
         ClientProcess client;
         QVERIFY(startClient(client));
-        m_server->setResponse(QStringLiteral("ClientUserAction?method=login&username=alice"),
-                              loginReply(QStringLiteral("alice"), QStringLiteral("1001"),
-                                         m_server->baseUrl() + QStringLiteral("avatar.png")));
+        QList<int> widgets;
+        for (int cycle = 1; cycle <= 4; ++cycle) {
+            QVERIFY(signIn(client, "alice"));
+            // A copy from the tunnel card, with its tip.
+            QCOMPARE(client.command("click MainDialog pushButton_2"), QByteArray("ok click"));
+            client.command("answer btn_ok");
+            QCOMPARE(client.command("click MainDialog exit_login_btn"), QByteArray("ok click"));
+            QTRY_VERIFY(client.shows(QStringLiteral("LoginDialog")));
+            if (cycle % 2)
+                continue;
+            // Past every tip's three seconds.
+            QTest::qWait(3500);
+            const QJsonObject state = client.state();
+            QCOMPARE(state.value(QStringLiteral("mainWindows")).toInt(), 0);
+            // The program's first login dialog, hidden, and the one shown.
+            int logins = 0;
+            for (const QJsonValue window : state.value(QStringLiteral("windows")).toArray())
+                logins +=
+                    window[QStringLiteral("class")].toString() == QLatin1String("LoginDialog");
+            QCOMPARE(logins, 2);
+            widgets << state.value(QStringLiteral("widgets")).toInt();
+        }
+        QCOMPARE(widgets.size(), 2);
+        QCOMPARE(widgets.last(), widgets.first());
+    }
+
+    // A logout from the tray while the window still waits for its last API
+    // call leaves it closed, and the service stays stopped for the emptied
+    // account.
+    void trayLogoutDuringTheBuildKeepsTheServiceStopped()
+    {
+        FakeHttpServer::Response coupons = reply(R"({"code":1,"amount":0})");
+        coupons.delayMs = 1500;
+        m_server->setResponse(QStringLiteral("ClientUserAction?method=getDaijinquanNum"), coupons);
+        ClientProcess client;
+        QVERIFY(startClient(client));
         client.command("type LoginDialog lineEdit alice");
         client.command("type LoginDialog lineEdit_2 pw");
         client.send("click LoginDialog loginBtn"); // returns once the window is built
-        QTRY_VERIFY_WITH_TIMEOUT(avatarRequested(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(requested(QStringLiteral("getDaijinquanNum")), 15000);
 
         client.command("answer btn_ok");
         QCOMPARE(client.command("tray 退出账号和关闭服务"), QByteArray("ok tray"));
         const int afterLogout = m_sc.runCount();
-        // Past both avatar loads and the restart a finished build arms.
-        QTest::qWait(2 * avatar.delayMs + MainDialog::RestartDelayMs + 1000);
+        // Past the coupon count and the restart a finished build arms.
+        QTest::qWait(coupons.delayMs + MainDialog::RestartDelayMs + 1000);
         QVERIFY2(stillRuns(client), client.log().right(3000).constData());
         QVERIFY(client.shows(QStringLiteral("LoginDialog")));
         QVERIFY(!client.shows(QStringLiteral("MainDialog")));
@@ -646,15 +734,25 @@ private:
         return client.isRunning() && !client.state(3000).isEmpty();
     }
 
+    // Whether the visible main window is minimised.
+    static bool minimised(ClientProcess &client)
+    {
+        for (const QJsonValue window : client.state().value(QStringLiteral("windows")).toArray())
+            if (window[QStringLiteral("class")].toString() == QLatin1String("MainDialog") &&
+                window[QStringLiteral("visible")].toBool())
+                return window[QStringLiteral("minimized")].toBool();
+        return false;
+    }
+
     static QString modalTitle(ClientProcess &client)
     {
         return client.state().value(QStringLiteral("modal")).toString();
     }
 
-    bool avatarRequested() const
+    bool requested(const QString &method) const
     {
         for (const auto &request : m_server->requests())
-            if (request.path == QStringLiteral("avatar.png"))
+            if (request.queryValue(QStringLiteral("method")) == method)
                 return true;
         return false;
     }

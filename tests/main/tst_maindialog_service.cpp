@@ -20,12 +20,14 @@
 #include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -70,16 +72,45 @@ struct Tip
     QPoint pos;
 };
 
+Tip tipOf(MsgTipWidget *tip)
+{
+    const QLabel *icon = tip->findChild<QLabel *>("label");
+    return {tip->findChild<QLabel *>("label_2")->text(), icon->pixmap(Qt::ReturnByValue).toImage(),
+            tip->pos()};
+}
+
 QList<Tip> tipsOf(QWidget *window)
 {
     QList<Tip> tips;
-    for (MsgTipWidget *tip : window->findChildren<MsgTipWidget *>()) {
-        const QLabel *icon = tip->findChild<QLabel *>("label");
-        tips.append({tip->findChild<QLabel *>("label_2")->text(),
-                     icon->pixmap(Qt::ReturnByValue).toImage(), tip->pos()});
-    }
+    for (MsgTipWidget *tip : window->findChildren<MsgTipWidget *>())
+        tips.append(tipOf(tip));
     return tips;
 }
+
+// Every tip a window has shown, also those gone since: a tip frees itself
+// once hidden, and is taken just before.
+class TipLog : public QObject
+{
+public:
+    explicit TipLog(QWidget *window) : m_window(window) { window->installEventFilter(this); }
+    QList<Tip> shown() const { return m_gone + tipsOf(m_window); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window && event->type() == QEvent::ChildAdded)
+            static_cast<QChildEvent *>(event)->child()->installEventFilter(this);
+        if (event->type() == QEvent::DeferredDelete) {
+            if (auto *tip = qobject_cast<MsgTipWidget *>(watched))
+                m_gone.append(tipOf(tip));
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+    QList<Tip> m_gone;
+};
 
 QList<LoginDialog *> loginDialogs()
 {
@@ -124,6 +155,7 @@ private slots:
     void logoutDeclinedChangesNothing();
     void logoutConfirmed_data();
     void logoutConfirmed();
+    void signedOutWindowGoesOnceItsWaitsEnd();
     void exitClosesOnlyTheWindow();
 
 private:
@@ -291,6 +323,7 @@ void TestMainDialogService::signInRestartsARunningServiceWithoutStartingIt()
 void TestMainDialogService::restartButtonsRestartOncePerPress()
 {
     makeWindow();
+    TipLog log(m_window.get());
     QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 5, 4000); // the sign-in restart
     QPushButton *fresh = button("btn_fresh");
     QPushButton *fresh2 = button("btn_fresh_2");
@@ -318,7 +351,7 @@ void TestMainDialogService::restartButtonsRestartOncePerPress()
     QCOMPARE(fresh2->text(), QStringLiteral("重启服务"));
     QTRY_COMPARE_WITH_TIMEOUT(m_sc->runCount(), 17, 4000);
     QCOMPARE(m_sc->invocations().mid(13), (QList<QStringList>{kStop, kQuery, kStart, kQuery}));
-    QTRY_COMPARE(tipsOf(m_window.get()).size(), 4);
+    QTRY_COMPARE(log.shown().size(), 4);
 }
 
 void TestMainDialogService::restartWaitsWhileTheServiceStarts()
@@ -326,11 +359,12 @@ void TestMainDialogService::restartWaitsWhileTheServiceStarts()
     // Windows' answer to a start: pending, for a while.
     m_sc->setServiceState("RUNNING", 6);
     makeWindow();
+    TipLog log(m_window.get());
     QTRY_VERIFY_WITH_TIMEOUT(m_sc->runCount() >= 7, 5000); // ... start, query, query, ...
-    QVERIFY(tipsOf(m_window.get()).isEmpty());
+    QVERIFY(log.shown().isEmpty());
     QVERIFY(!button("btn_fresh")->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(tipsOf(m_window.get()).size(), 1, 4000);
-    QCOMPARE(tipsOf(m_window.get())[0].text, QStringLiteral("服务重启成功!"));
+    QTRY_COMPARE_WITH_TIMEOUT(log.shown().size(), 1, 4000);
+    QCOMPARE(log.shown()[0].text, QStringLiteral("服务重启成功!"));
     QVERIFY(button("btn_fresh")->isEnabled());
 
     // A start that stays pending fails once the wait is over, looked at
@@ -340,10 +374,10 @@ void TestMainDialogService::restartWaitsWhileTheServiceStarts()
     QElapsedTimer clock;
     clock.start();
     m_window->restartService();
-    QTRY_COMPARE_WITH_TIMEOUT(tipsOf(m_window.get()).size(), 2, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(log.shown().size(), 2, 15000);
     QVERIFY2(clock.elapsed() >= MainDialog::RestartWaitMs - 500,
              qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(tipsOf(m_window.get())[1].text, QStringLiteral("服务重启失败，请检查后台服务"));
+    QCOMPARE(log.shown()[1].text, QStringLiteral("服务重启失败，请检查后台服务"));
     const int queries = m_sc->runCount() - before - 3; // stop, query (stopped), start
     QVERIFY2(queries >= 20 && queries <= 42, qPrintable(QString::number(queries)));
 }
@@ -515,6 +549,8 @@ void TestMainDialogService::logoutConfirmed()
     });
     button("exit_login_btn")->click();
     QCOMPARE(question, QStringLiteral("退出提示|确定停止服务并注销退出当前账号?"));
+    // The signed-out window goes for good, on its own.
+    QPointer<MainDialog> window(m_window.release());
 
     QCOMPARE(m_sc->invocations().value(5), kStop);
     if (storeLocked) {
@@ -524,7 +560,7 @@ void TestMainDialogService::logoutConfirmed()
         for (const char *key : {"server/user", "server/pass", "server/userId"})
             QCOMPARE(store.getValue(QLatin1String(key)), QString());
     }
-    QVERIFY(!m_window->isVisible());
+    QVERIFY(!window || !window->isVisible());
 
     const QList<LoginDialog *> logins = loginDialogs();
     QCOMPARE(logins.size(), 1);
@@ -538,9 +574,34 @@ void TestMainDialogService::logoutConfirmed()
     QTRY_COMPARE_WITH_TIMEOUT(tipsOf(logins[0]).size(), 1, 5000);
     QCOMPARE(tipsOf(logins[0])[0].text, notice);
 
-    // The signed-out window goes for good.
-    QPointer<MainDialog> window(m_window.release());
     QTRY_VERIFY(window.isNull());
+}
+
+// A window signed out from inside a wait (a question, a page load) goes as
+// soon as that wait has ended and the event loop is idle again; not before,
+// and without waiting for a timer.
+void TestMainDialogService::signedOutWindowGoesOnceItsWaitsEnd()
+{
+    writeAccount();
+    makeWindow();
+    m_window->show();
+    QPointer<MainDialog> window(m_window.release());
+    bool aliveInsideTheWait = false;
+    QEventLoop wait;
+    QTimer::singleShot(0, &wait, [&] {
+        answerNextModal("btn_ok");
+        window->logout();
+        QTimer::singleShot(200, &wait, [&] {
+            aliveInsideTheWait = !window.isNull();
+            wait.quit();
+        });
+    });
+    wait.exec();
+    QVERIFY(aliveInsideTheWait);
+    QVERIFY(window);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(window.isNull());
 }
 
 void TestMainDialogService::exitClosesOnlyTheWindow()

@@ -147,6 +147,28 @@ private slots:
         QCOMPARE(inner.value("msg").toString(), QStringLiteral("连接超时"));
     }
 
+    // Quitting ends every event loop, the request's own included: the
+    // reply that has not come is no answer, empty or otherwise.
+    void quitWhileWaitingIsAFailure()
+    {
+        m_server->setDefaultResponse(json(R"({"code":0,"data":[]})", 200, 1500));
+        QJsonObject reply;
+        qint64 waited = -1;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(100, qApp, &QCoreApplication::quit);
+            QElapsedTimer clock;
+            clock.start();
+            HttpRequest request;
+            reply = request.postRequest(QStringLiteral("ClientTunnelAction?method=list"));
+            waited = clock.elapsed();
+        });
+        QCoreApplication::exec(); // the program's loop, which the quit ends
+        QVERIFY2(waited >= 0 && waited < 1000, qPrintable(QString::number(waited)));
+        QCOMPARE(replyCode(reply), -1);
+        QVERIFY(!reply.value(QStringLiteral("msg")).toString().isEmpty());
+        QVERIFY(!reply.contains(QStringLiteral("data")));
+    }
+
     void valuesArriveAsTyped_data()
     {
         QTest::addColumn<QString>("value");

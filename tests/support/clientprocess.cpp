@@ -24,6 +24,9 @@ bool ClientProcess::start(const Setup &setup, int timeoutMs)
     environment.insert(QStringLiteral("TESSARO_TEST_SC"), setup.serviceTool);
     environment.insert(QStringLiteral("TESSARO_TEST_STORE"), setup.credentialStore);
     environment.insert(QStringLiteral("TESSARO_TEST_WEB_PORT"), QString::number(setup.webPort));
+    for (const QString &entry : m_environment)
+        environment.insert(entry.section(QLatin1Char('='), 0, 0),
+                           entry.section(QLatin1Char('='), 1));
     const QByteArray sanitizer = windowSanitizerOptions();
     if (!sanitizer.isEmpty())
         environment.insert(QStringLiteral("ASAN_OPTIONS"), QString::fromLatin1(sanitizer));

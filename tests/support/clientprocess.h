@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 // The whole client in a child process (tests/tools/testclient.cpp) with its
 // real event loop, for what shows only there: when the program ends, windows
@@ -26,7 +27,10 @@ public:
     ClientProcess &operator=(const ClientProcess &) = delete;
     ~ClientProcess(); // ends a client still running
 
-    // Starts the client; true once its first login dialog is shown.
+    // More "NAME=value" for the next start.
+    void addEnvironment(const QString &entry) { m_environment << entry; }
+    // Starts the client; true once its first login dialog is shown, false
+    // when it ends or does not get that far in time.
     bool start(const Setup &setup, int timeoutMs = 30000);
     // Sends one command and waits for its "ok"/"error" line, which it returns.
     QByteArray command(const QByteArray &line, int timeoutMs = 30000);
@@ -50,6 +54,7 @@ private:
     QByteArray nextLine(const QByteArray &prefix, int timeoutMs);
 
     QProcess m_process;
+    QStringList m_environment;
     QByteArray m_output;
     QByteArray m_log;
 };

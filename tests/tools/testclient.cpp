@@ -10,20 +10,32 @@
 //   tips <class>               prints "tips <json>": the texts of the window's
 //                              tips still shown
 //   tray <entry>               chooses an entry of the tray icon's menu
-//   state                      prints "state <json>": the windows, the open
-//                              question's title, the main windows alive and
-//                              the tray icons alive
+//   action <text>              triggers a window's menu entry of that text
+//   geometry <class>           prints "geometry W H DPR": the window's size in
+//                              device-independent pixels and its pixel ratio
+//   fit <class>                prints "fit <json>": the labels whose text is
+//                              larger than they are, on every page
+//   blurred <class>            prints "blurred <json>": the labels showing a
+//                              picture enlarged where its @2x version is due
+//   state                      prints "state <json>": the windows (shown,
+//                              minimised, active), the open
+//                              question's title, the main windows alive, the
+//                              tray icons alive and the widgets alive
 #include "app/client.h"
 #include "app/globals.h"
 #include "diagnostics/httpserverthread.h"
 #include "dialogs/msgtipwidget.h"
-#include "login/logindialog.h"
 #include "platform/platform.h"
 #include "support/modalanswer.h"
 #include "support/testenv.h"
+#include "support/textfit.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -47,11 +59,9 @@ void reply(const QByteArray &line)
     std::fflush(stdout);
 }
 
-// The window's class; the login dialog has no meta-object of its own.
+// The window's class.
 QString className(const QWidget *widget)
 {
-    if (dynamic_cast<const LoginDialog *>(widget))
-        return QStringLiteral("LoginDialog");
     return QString::fromLatin1(widget->metaObject()->className());
 }
 
@@ -86,6 +96,29 @@ QList<QSystemTrayIcon *> trayIcons()
     return icons;
 }
 
+// Labels of the window that show one of the client's small pictures although
+// the display is scaled and a twice-as-large version exists.
+QStringList blurredPictures(const QWidget *top)
+{
+    QList<QImage> small;
+    QDirIterator it(QStringLiteral(":/images/icon"));
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.contains(QLatin1String("@2x")) &&
+            QFile::exists(path.chopped(4) + QStringLiteral("@2x.png")))
+            small << QImage(path).convertToFormat(QImage::Format_ARGB32);
+    }
+    QStringList blurred;
+    for (const QLabel *label : top->findChildren<QLabel *>()) {
+        const QPixmap shown = label->pixmap(Qt::ReturnByValue);
+        if (shown.isNull() || shown.devicePixelRatioF() >= top->devicePixelRatioF())
+            continue;
+        if (small.contains(shown.toImage().convertToFormat(QImage::Format_ARGB32)))
+            blurred << label->objectName();
+    }
+    return blurred;
+}
+
 QByteArray state()
 {
     QJsonArray windows;
@@ -95,13 +128,17 @@ QByteArray state()
             ++mainWindows;
         if (top->windowType() == Qt::Popup || top->windowType() == Qt::ToolTip)
             continue;
-        windows.append(QJsonObject{{"class", className(top)}, {"visible", top->isVisible()}});
+        windows.append(QJsonObject{{"class", className(top)},
+                                   {"visible", top->isVisible()},
+                                   {"minimized", top->isMinimized()},
+                                   {"active", top->isActiveWindow()}});
     }
     QWidget *modal = QApplication::activeModalWidget();
     const QJsonObject object{{"windows", windows},
                              {"modal", modal ? modal->windowTitle() : QString()},
                              {"mainWindows", mainWindows},
-                             {"trayIcons", trayIcons().size()}};
+                             {"trayIcons", trayIcons().size()},
+                             {"widgets", QApplication::allWidgets().size()}};
     return "state " + QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -142,6 +179,42 @@ void run(const QStringList &words)
                 }
         }
         reply("error no tray entry " + entry.toUtf8());
+        return;
+    }
+    if (command == QLatin1String("action")) {
+        const QString entry = words.mid(1).join(QLatin1Char(' '));
+        for (QWidget *top : QApplication::topLevelWidgets())
+            for (QAction *action : top->findChildren<QAction *>())
+                if (action->text() == entry) {
+                    action->trigger();
+                    reply("ok action");
+                    return;
+                }
+        reply("error no action " + entry.toUtf8());
+        return;
+    }
+    if (command == QLatin1String("geometry") || command == QLatin1String("fit") ||
+        command == QLatin1String("blurred")) {
+        QWidget *top = window(words.value(1));
+        if (!top || !top->isVisible()) {
+            reply("error no window " + words.value(1).toUtf8());
+            return;
+        }
+        if (command == QLatin1String("blurred")) {
+            reply("blurred " + QJsonDocument(QJsonArray::fromStringList(blurredPictures(top)))
+                                   .toJson(QJsonDocument::Compact));
+            return;
+        }
+        if (command == QLatin1String("fit")) {
+            reply("fit " + QJsonDocument(QJsonArray::fromStringList(clippedLabels(top)))
+                               .toJson(QJsonDocument::Compact));
+            return;
+        }
+        reply(QStringLiteral("geometry %1 %2 %3")
+                  .arg(top->width())
+                  .arg(top->height())
+                  .arg(top->devicePixelRatioF())
+                  .toUtf8());
         return;
     }
     QWidget *target = widget(words.value(1), words.value(2));
@@ -205,7 +278,12 @@ void readCommands()
 
 int main(int argc, char *argv[])
 {
+    // The suite's runtime folder, where a running client is found by a later
+    // start: a second test client of the same suite meets the first there.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     initTestEnvironment();
+    if (!runtime.isEmpty())
+        qputenv("XDG_RUNTIME_DIR", runtime);
     g_apiBaseUrl = g_webBaseUrl = qEnvironmentVariable("TESSARO_TEST_API");
     // What the suite leaves unnamed stays as the client has it: the run on
     // Windows uses the system's own sc, ProgramData and port 18000.
