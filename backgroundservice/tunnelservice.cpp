@@ -167,6 +167,12 @@ void TunnelService::connectionLost(const QString &reason)
     if (!m_control)
         return;
     log(QStringLiteral("connection to the tunnel login server lost: %1").arg(reason));
+    closeControl();
+    scheduleReconnect();
+}
+
+void TunnelService::closeControl()
+{
     m_control->disconnect(this);
     m_control->abort();
     m_control->deleteLater();
@@ -176,7 +182,6 @@ void TunnelService::connectionLost(const QString &reason)
     m_handshake->stop();
     // Visitors still waiting for their name belonged to that login.
     dropLookups();
-    scheduleReconnect();
 }
 
 void TunnelService::scheduleReconnect()
@@ -225,14 +230,7 @@ void TunnelService::handle(const QJsonObject &message)
         log(QStringLiteral("refused by the tunnel login server: %1; not retrying until the "
                            "service is restarted")
                 .arg(reason));
-        m_control->disconnect(this);
-        m_control->abort();
-        m_control->deleteLater();
-        m_control = nullptr;
-        m_loggedIn = false;
-        m_ping->stop();
-        m_handshake->stop();
-        dropLookups();
+        closeControl();
     } else {
         log(QStringLiteral("ignored message \"%1\" from the server").arg(type.left(40)));
     }

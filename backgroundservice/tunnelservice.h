@@ -82,6 +82,8 @@ private:
 
     void connectToServer();
     void connectionLost(const QString &reason);
+    // Drops the login's connection and everything that belonged to it.
+    void closeControl();
     void scheduleReconnect();
     void readControl();
     void handle(const QJsonObject &message);

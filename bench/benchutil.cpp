@@ -4,6 +4,7 @@
 #include <QTextStream>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,7 +14,12 @@ namespace bench {
 
 long residentKiB()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    return residentKiBOf(getpid());
+}
+
+long residentKiBOf(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n')) {

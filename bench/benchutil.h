@@ -2,12 +2,16 @@
 
 #include <QStringList>
 
+#include <sys/types.h>
+
 #include <vector>
 
 namespace bench {
 
-// Resident memory of this process in KiB.
+// Resident memory of this process, or of another one, in KiB; -1 when
+// it cannot be read.
 long residentKiB();
+long residentKiBOf(pid_t pid);
 // CPU time (user + system, all threads) used by this process so far, in ms.
 double cpuMs();
 // Monotonic clock in ms.

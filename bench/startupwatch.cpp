@@ -22,18 +22,6 @@ namespace bench {
 
 namespace {
 
-long residentKiBOf(pid_t pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
 // Milliseconds until the program maps a window; negative when it does not
 // within the timeout or the display fails. Its resident memory half a second
 // after that goes to *rss.

@@ -28,11 +28,20 @@ bool SingleInstance::claim()
     // runs for days.
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0)) {
-        if (m_lock->error() == QLockFile::LockFailedError)
-            return !askTheFirst();
-        // The folder is unusable: better two clients than none.
-        qDebug() << "Single-client lock unusable:" << address.lockPath;
-        return true;
+        if (m_lock->error() != QLockFile::LockFailedError) {
+            // The folder is unusable: better two clients than none.
+            qDebug() << "Single-client lock unusable:" << address.lockPath;
+            return true;
+        }
+        if (askTheFirst(address.serverName) != NobodyListens)
+            return false;
+        // The lock names a process that lives, but no client listens: the
+        // holder is gone and its process number belongs to another program
+        // now (Windows hands numbers out again at once, even to this start).
+        qDebug() << "Single-client lock left by a client that has ended; taken over";
+        m_lock->removeStaleLockFile();
+        if (!m_lock->tryLock(0))
+            return askTheFirst(address.serverName) == NobodyListens;
     }
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -57,24 +66,28 @@ bool SingleInstance::claim()
     return true;
 }
 
-bool SingleInstance::askTheFirst() const
+SingleInstance::Answer SingleInstance::askTheFirst(const QString &serverName)
 {
-    const QString name = platform::clientInstanceAddress().serverName;
     QElapsedTimer clock;
     clock.start();
+    bool reached = false;
     while (clock.elapsed() < ReachMs) {
         QLocalSocket socket;
-        socket.connectToServer(name);
+        socket.connectToServer(serverName);
         if (socket.waitForConnected(1000)) {
+            reached = true;
             socket.write(kShow);
             if (socket.waitForBytesWritten(2000) && socket.waitForReadyRead(5000) &&
                 socket.readLine() == kShown) {
                 qDebug() << "Tessaro already runs for this user: its window was brought forward";
-                return true;
+                return Shown;
             }
+        } else if (!reached && clock.elapsed() >= NotListeningMs) {
+            // A client listens within moments of taking the lock.
+            return NobodyListens;
         }
         QThread::msleep(200);
     }
     qDebug() << "Tessaro runs for this user but does not answer";
-    return true;
+    return NoAnswer;
 }

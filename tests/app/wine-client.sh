@@ -23,7 +23,9 @@ expect() {
 }
 say() { printf '%s\n' "$*" >&"${CLIENT[1]}"; }
 ask() { say "$1"; expect "${2:-ok}" "${3:-30}"; }
-shows_main() { ask state "state " && [[ $line == *'"class":"MainDialog","visible":true'* ]]; }
+shows_main() {
+    ask state "state " && [[ $line =~ \"class\":\"MainDialog\",\"minimized\":(true|false),\"visible\":true ]]
+}
 modal() { ask state "state " && [[ $line != *'"modal":""'* ]]; }
 
 # Signs in with the demo account; true once the main window shows.

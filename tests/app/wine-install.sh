@@ -233,9 +233,10 @@ shot install-check
 [[ $public_end == "已成功连接到："*":20000" ]] && pass "check page, public end: $public_end" ||
     fail "check page, public end: ${public_end:-nothing}"
 
-# --- the toolbox: the service state (sc) and the process scan (tasklist)
+# --- the toolbox's local check: the service state (sc) and the process scan
+# (tasklist)
 ask "click MainDialog btn_local_check" "ok click"
-for _ in $(seq 20); do [ -s "$sys/tasklist.exe.calls" ] && break; sleep 0.5; done
+ask "click CheckBoxFrame btn_check_local" "ok click" 60
 ask "click CheckBoxFrame closeBtn" "ok click" 10 || true
 # --- the help menu's DNS flush (ipconfig)
 ask "action 清除DNS缓存" "ok action"
@@ -247,7 +248,7 @@ if [ -z "$planted" ] && [ "$(runs sc | wc -l)" -gt "$sc_runs_before_client" ] &&
     [ -s "$sys/tasklist.exe.calls" ] && [ -s "$sys/ipconfig.exe.calls" ]; then
     pass "sc, ipconfig and tasklist.exe ran from the system folder; those planted beside the client and in its current folder never ran"
 else
-    fail "planted tools ran ($planted), or the system's did not"
+    fail "planted tools ran (${planted:-none}), or the system's did not: sc $(runs sc | wc -l) runs (before the client: $sc_runs_before_client), tasklist $(runs tasklist | wc -l), ipconfig $(runs ipconfig | wc -l)"
 fi
 
 # --- one client: started again while it waits in the tray, it comes back

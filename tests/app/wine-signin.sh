@@ -63,8 +63,8 @@ else
     fail "no account in $store"; cat "$store" 2>/dev/null
 fi
 
-for _ in $(seq 40); do grep -Eq 'sc +query tessarosvc' "$work/client.log" && break; sleep 0.5; done
-if grep -Eq 'sc +query tessarosvc' "$work/client.log"; then
+for _ in $(seq 40); do grep -Eq 'sc(\.exe)? +query tessarosvc' "$work/client.log" && break; sleep 0.5; done
+if grep -Eq 'sc(\.exe)? +query tessarosvc' "$work/client.log"; then
     pass "the client ran Wine's \"sc query tessarosvc\""
 else
     fail "no sc query was run"

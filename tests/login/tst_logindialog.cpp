@@ -633,9 +633,24 @@ private slots:
         QVERIFY(other.start(otherSession));
 
         first.reset(); // killed, as by a crash
-        ClientProcess next;
-        QVERIFY(next.start(setup));
-        QVERIFY(next.shows(QStringLiteral("LoginDialog")));
+        auto next = std::make_unique<ClientProcess>();
+        QVERIFY(next->start(setup));
+        QVERIFY(next->shows(QStringLiteral("LoginDialog")));
+
+        // Killed again, and its lock now names a process that lives and is
+        // a client, but listens nowhere for this session: as when Windows
+        // has handed the crashed client's process number out again.
+        next.reset();
+        const QString ownLock = platform::clientInstanceAddress().lockPath;
+        const QByteArray session = qgetenv("XDG_SESSION_ID");
+        qputenv("XDG_SESSION_ID", "tessaro-test-other");
+        const QString otherLock = platform::clientInstanceAddress().lockPath;
+        session.isNull() ? qunsetenv("XDG_SESSION_ID") : qputenv("XDG_SESSION_ID", session);
+        QFile::remove(ownLock);
+        QVERIFY(QFile::copy(otherLock, ownLock));
+        ClientProcess afterReuse;
+        QVERIFY(afterReuse.start(setup));
+        QVERIFY(afterReuse.shows(QStringLiteral("LoginDialog")));
     }
 
     // Signing in and out again and again leaves nothing behind: no hidden
