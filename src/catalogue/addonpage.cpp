@@ -3,10 +3,10 @@
 #include "app/globals.h"
 #include "catalogue/catalogueitems.h"
 #include "catalogue/zengzhiwidget.h"
-#include "main/picturefetch.h"
 #include "net/apipath.h"
 #include "net/apireply.h"
 #include "net/httprequest.h"
+#include "net/picturefetch.h"
 
 #include "ui_maindialog.h"
 

@@ -1,6 +1,6 @@
 #include "catalogue/changjingwidget.h"
 
-#include "main/picturefetch.h"
+#include "net/picturefetch.h"
 
 #include "ui_changjingwidget.h"
 

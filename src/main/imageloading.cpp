@@ -2,7 +2,7 @@
 
 #include "app/globals.h"
 #include "app/pictures.h"
-#include "main/picturefetch.h"
+#include "net/picturefetch.h"
 
 #include <QDebug>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "main/picturefetch.h"
+#include "net/picturefetch.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
