@@ -45,13 +45,6 @@ int runClient(int &argc, char **argv, const std::function<void()> &beforeLoop)
 {
     installSecretFilter();
     platform::prepareApplication();
-    // Windows are laid out in device-independent pixels and drawn for the
-    // display's scale: 800 x 550 is 1200 x 825 at 150 %. The scale is taken as
-    // it is (Qt 5 would round 150 % up to 200 %).
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     pictures::sharpenFormPictures(app);
     // A second start by the same user only brings the first one forward: no

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QStandardPaths>
 
 #ifdef Q_OS_WIN
@@ -46,6 +47,18 @@ QString dataRoot()
 
 void prepareApplication()
 {
+    // Windows are laid out in device-independent pixels and drawn for the
+    // display's scale: 800 x 550 is 1200 x 825 at 150 %. The scale is taken as
+    // it is (Qt 5 would round 150 % up to 200 %). On X11 Qt would take the
+    // monitor's physical resolution for the scale (104 % on a 100 dpi
+    // screen); there the desktop names its scale to Qt itself
+    // (QT_SCALE_FACTOR, QT_AUTO_SCREEN_SCALE_FACTOR), and that is followed.
+#ifdef Q_OS_WIN
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#endif
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 #ifdef Q_OS_LINUX
     // The client draws with the raster engine only. Without this, Qt's X11
     // backend still loads an OpenGL driver to pick window visuals, which on

@@ -15,8 +15,8 @@ struct Command
     QStringList arguments;
 };
 
-// Settles how the toolkit starts on this OS; called before the application
-// object exists.
+// Settles how the toolkit starts on this OS and scales with the display;
+// called before the application object exists.
 void prepareApplication();
 
 // The INI file shared with the background service.
