@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QStandardPaths>
 
 #ifdef Q_OS_WIN
@@ -57,8 +56,10 @@ void prepareApplication()
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
 #endif
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    // Set the way Qt reads it before the application object exists; the
+    // background service shares this file and has no GUI library to call.
+    if (!qEnvironmentVariableIsSet("QT_SCALE_FACTOR_ROUNDING_POLICY"))
+        qputenv("QT_SCALE_FACTOR_ROUNDING_POLICY", "PassThrough");
 #ifdef Q_OS_LINUX
     // The client draws with the raster engine only. Without this, Qt's X11
     // backend still loads an OpenGL driver to pick window visuals, which on

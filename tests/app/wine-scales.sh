@@ -6,6 +6,7 @@
 # the windows can still be dragged, and the pictures are drawn for the scale
 # (screenshots of the login dialog and the main window at each scale).
 #   wine-scales.sh CLIENT.exe PROVIDER PORT SCREENSHOT_DIR
+# TESSARO_SCALES_DPIS="144" runs only the LogPixels values it names.
 set -u
 client=$1 provider=$2 port=$3 shots=$4
 here=$(cd "$(dirname "$0")" && pwd)
