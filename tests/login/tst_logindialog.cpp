@@ -626,16 +626,20 @@ private slots:
         QCOMPARE(m_server->requests().size(), logins);
         QVERIFY(webPage(m_webPort).contains("Hi,1001"));
 
+        first.reset(); // killed, as by a crash
+        auto next = std::make_unique<ClientProcess>();
+        QVERIFY(next->start(setup));
+        QVERIFY(next->shows(QStringLiteral("LoginDialog")));
+
+#ifndef Q_OS_WIN
+        // Another session of the user has a client of its own. (Windows tells
+        // sessions and users apart by session number and account, which one
+        // Wine prefix cannot vary.)
         ClientProcess::Setup otherSession = setup;
         otherSession.webPort = freePort();
         ClientProcess other;
         other.addEnvironment(QStringLiteral("XDG_SESSION_ID=tessaro-test-other"));
         QVERIFY(other.start(otherSession));
-
-        first.reset(); // killed, as by a crash
-        auto next = std::make_unique<ClientProcess>();
-        QVERIFY(next->start(setup));
-        QVERIFY(next->shows(QStringLiteral("LoginDialog")));
 
         // Killed again, and its lock now names a process that lives and is
         // a client, but listens nowhere for this session: as when Windows
@@ -651,6 +655,7 @@ private slots:
         ClientProcess afterReuse;
         QVERIFY(afterReuse.start(setup));
         QVERIFY(afterReuse.shows(QStringLiteral("LoginDialog")));
+#endif
     }
 
     // Signing in and out again and again leaves nothing behind: no hidden
