@@ -166,31 +166,24 @@ void run(const QStringList &words)
         reply("tips " + QJsonDocument(texts).toJson(QJsonDocument::Compact));
         return;
     }
-    if (command == QLatin1String("tray")) {
+    if (command == QLatin1String("tray") || command == QLatin1String("action")) {
         const QString entry = words.mid(1).join(QLatin1Char(' '));
-        for (QSystemTrayIcon *icon : trayIcons()) {
-            if (!icon->contextMenu())
-                continue;
-            for (QAction *action : icon->contextMenu()->actions())
-                if (action->text() == entry) {
-                    action->trigger();
-                    reply("ok tray");
-                    return;
-                }
+        QList<QAction *> actions;
+        if (command == QLatin1String("tray")) {
+            for (QSystemTrayIcon *icon : trayIcons())
+                if (icon->contextMenu())
+                    actions += icon->contextMenu()->actions();
+        } else {
+            for (QWidget *top : QApplication::topLevelWidgets())
+                actions += top->findChildren<QAction *>();
         }
-        reply("error no tray entry " + entry.toUtf8());
-        return;
-    }
-    if (command == QLatin1String("action")) {
-        const QString entry = words.mid(1).join(QLatin1Char(' '));
-        for (QWidget *top : QApplication::topLevelWidgets())
-            for (QAction *action : top->findChildren<QAction *>())
-                if (action->text() == entry) {
-                    action->trigger();
-                    reply("ok action");
-                    return;
-                }
-        reply("error no action " + entry.toUtf8());
+        for (QAction *action : actions)
+            if (action->text() == entry) {
+                action->trigger();
+                reply("ok " + command.toUtf8());
+                return;
+            }
+        reply("error no " + command.toUtf8() + " entry " + entry.toUtf8());
         return;
     }
     if (command == QLatin1String("geometry") || command == QLatin1String("fit") ||
